@@ -1,0 +1,17 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+// Plays a video source in the window "video" and returns when the source yields no more
+// frames, when that window is closed, or at once when the source can't be opened.
+//
+// An accepted name (bytes, passed to OpenCV unchanged) becomes the source name; without one
+// the last accepted name plays again, or camera 0 while none was ever accepted. Window events
+// are serviced while frames play. A command given from them returns at once: the running one
+// stops its source and plays the new one instead.
+// Nothing is thrown and nothing is reported: a failure is a source that did not open.
+void PlayVideo(const std::optional<std::string>& acceptedName);
+
+// The last accepted name, absent until the first one.
+const std::optional<std::string>& SourceName();

@@ -1,0 +1,204 @@
+#include "playback/PlayVideo.h"
+
+#include "support/TestVideo.h"
+#include "support/VideoWindow.h"
+
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QColor red(255, 0, 0);
+const QColor green(0, 255, 0);
+const QColor blue(0, 0, 255);
+const QColor white(255, 255, 255);
+
+// Runs an action the first time playback services window events, and never after the
+// scope that set it up has ended.
+class DuringPlayback {
+public:
+    explicit DuringPlayback(std::function<void()> action)
+    {
+        timer_.setSingleShot(true);
+        QObject::connect(&timer_, &QTimer::timeout, &timer_, std::move(action));
+        timer_.start(0);
+    }
+
+private:
+    QTimer timer_;
+};
+
+class PlayVideoTest : public testing::Test {
+protected:
+    // HighGUI services events while it creates a window; with the window made beforehand,
+    // the first events serviced during a command are those of its frame loop.
+    void MakeWindow() { PlayVideo(videos.Write("one.avi", {white})); }
+
+    TestVideoFolder videos;
+};
+
+TEST_F(PlayVideoTest, PlaysFileToItsEndAndKeepsShowingTheLastFrame)
+{
+    const std::string path = videos.Write("clip.avi", {red, green, green, blue});
+
+    PlayVideo(path);
+
+    ASSERT_EQ(videowindow::Count(), 1);
+    EXPECT_TRUE(videowindow::IsShown());
+    const auto shown = videowindow::ShownColour();
+    ASSERT_TRUE(shown);
+    EXPECT_TRUE(IsNear(*shown, blue)) << "shows " << shown->name().toStdString();
+    EXPECT_EQ(SourceName(), path);
+}
+
+TEST_F(PlayVideoTest, CommandWithoutNameReplaysLastFileFromItsFirstFrame)
+{
+    const std::string path = videos.Write("clip.avi", {red, green, blue});
+    PlayVideo(path);
+
+    std::optional<QColor> firstShown;
+    DuringPlayback readFirstFrame([&] { firstShown = videowindow::ShownColour(); });
+    PlayVideo(std::nullopt);
+
+    EXPECT_EQ(SourceName(), path);
+    ASSERT_TRUE(firstShown) << "the replay showed no frame";
+    EXPECT_TRUE(IsNear(*firstShown, red)) << "first frame shown " << firstShown->name().toStdString();
+    ASSERT_TRUE(videowindow::ShownColour());
+    EXPECT_TRUE(IsNear(*videowindow::ShownColour(), blue));
+}
+
+TEST_F(PlayVideoTest, EachAcceptedNameReplacesTheOneReplayed)
+{
+    PlayVideo(videos.Write("first.avi", {red}));
+    const std::string second = videos.Write("second.avi", {green});
+    PlayVideo(second);
+
+    PlayVideo(std::nullopt);
+
+    EXPECT_EQ(SourceName(), second);
+    EXPECT_TRUE(IsNear(*videowindow::ShownColour(), green));
+}
+
+TEST_F(PlayVideoTest, OneWindowAfterManyCommands)
+{
+    const std::string path = videos.Write("clip.avi", {red, green});
+    for (int i = 0; i < 5; ++i) {
+        PlayVideo(path);
+        PlayVideo(std::string("missing.avi"));
+    }
+    PlayVideo(path);
+
+    EXPECT_EQ(videowindow::Count(), 1);
+    EXPECT_TRUE(IsNear(*videowindow::ShownColour(), green));
+}
+
+TEST_F(PlayVideoTest, WindowOpensAgainAfterTheUserClosedIt)
+{
+    const std::string path = videos.Write("clip.avi", {red, white});
+    PlayVideo(path);
+    videowindow::CloseAsUser();
+    ASSERT_FALSE(videowindow::IsShown());
+
+    PlayVideo(std::nullopt);
+
+    EXPECT_EQ(videowindow::Count(), 1);
+    ASSERT_TRUE(videowindow::ShownColour());
+    EXPECT_TRUE(IsNear(*videowindow::ShownColour(), white));
+}
+
+TEST_F(PlayVideoTest, ClosingTheWindowEndsPlaybackAndItStaysClosed)
+{
+    // Long enough that it would still be playing, and show its window again, if closing
+    // did not stop it.
+    const std::string path = videos.WriteLong("long.avi", 3000, red, blue);
+    MakeWindow();
+    bool closed = false;
+    DuringPlayback closeWindow([&] {
+        videowindow::Find()->close();
+        closed = true;
+    });
+
+    PlayVideo(path);
+
+    ASSERT_TRUE(closed);
+    EXPECT_FALSE(videowindow::IsShown());
+}
+
+TEST_F(PlayVideoTest, CommandGivenDuringPlaybackTakesOver)
+{
+    const std::string longClip = videos.WriteLong("long.avi", 3000, red, red);
+    const std::string shortClip = videos.Write("short.avi", {green, blue});
+    MakeWindow();
+    DuringPlayback openAnother([&] { PlayVideo(shortClip); });
+
+    PlayVideo(longClip);
+
+    EXPECT_EQ(SourceName(), shortClip);
+    EXPECT_EQ(videowindow::Count(), 1);
+    ASSERT_TRUE(videowindow::ShownColour());
+    EXPECT_TRUE(IsNear(*videowindow::ShownColour(), blue));
+}
+
+TEST_F(PlayVideoTest, OtherWindowsStayUsableDuringPlayback)
+{
+    const std::string path = videos.WriteLong("long.avi", 3000, red, blue);
+    QPushButton button("Other");
+    button.show();
+    QSignalSpy clicks(&button, &QPushButton::clicked);
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, &timer, [&] {
+        if (++ticks == 2)
+            QTest::mouseClick(&button, Qt::LeftButton);
+    });
+    timer.start(0);
+
+    PlayVideo(path);
+
+    EXPECT_GE(ticks, 2) << "timers did not run while frames played";
+    EXPECT_EQ(clicks.count(), 1);
+}
+
+// Sources that can't be played end the command at once, silently, and leave the window up
+// with the picture it had.
+class UnplayableSource : public PlayVideoTest, public testing::WithParamInterface<std::string> {};
+
+TEST_P(UnplayableSource, LeavesTheWindowUpWithNothingNew)
+{
+    PlayVideo(videos.Write("before.avi", {red, white}));
+    std::string name = GetParam();
+    if (name == "<empty video>")
+        name = videos.WriteEmpty("empty.avi");
+    else if (name == "<missing file>")
+        name = videos.PathOf("missing.avi");
+    bool pumped = false;
+    DuringPlayback notePump([&] { pumped = true; });
+
+    PlayVideo(name);
+
+    EXPECT_EQ(SourceName(), name);
+    EXPECT_FALSE(pumped) << "a frame loop ran for a source that yields nothing";
+    EXPECT_EQ(videowindow::Count(), 1);
+    ASSERT_TRUE(videowindow::ShownColour());
+    EXPECT_TRUE(IsNear(*videowindow::ShownColour(), white));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sources, UnplayableSource,
+                         testing::Values("<empty video>", "<missing file>", "",
+                                         "9",   // a camera index with no device behind it
+                                         "07",  // a relative file name that isn't there
+                                         "a"));
+
+TEST_F(PlayVideoTest, WindowExistsEvenWhenTheFirstSourceFails)
+{
+    PlayVideo(std::string("9"));
+
+    EXPECT_EQ(videowindow::Count(), 1);
+    EXPECT_TRUE(videowindow::IsShown());
+}
+
+}  // namespace
