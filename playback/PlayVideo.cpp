@@ -15,7 +15,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 const char* const windowName = "video";
-constexpr int windowFlags = cv::WINDOW_AUTOSIZE;
+// The window takes the size of the picture. HighGUI's Qt windows add a toolbar wider than
+// most videos unless asked for the plain window, which would break that.
+constexpr int windowFlags = cv::WINDOW_AUTOSIZE | cv::WINDOW_GUI_NORMAL;
 
 // HighGUI's event pump sleeps in 1 ms steps and each pump repaints the window, so pumping
 // after every frame would cost half the frame rate. About 30 pumps a second keep both windows

@@ -1,5 +1,6 @@
 #include "playback/PlayVideo.h"
 
+#include "support/DuringPlayback.h"
 #include "support/TestVideo.h"
 #include "support/VideoWindow.h"
 
@@ -16,21 +17,6 @@ const QColor red(255, 0, 0);
 const QColor green(0, 255, 0);
 const QColor blue(0, 0, 255);
 const QColor white(255, 255, 255);
-
-// Runs an action the first time playback services window events, and never after the
-// scope that set it up has ended.
-class DuringPlayback {
-public:
-    explicit DuringPlayback(std::function<void()> action)
-    {
-        timer_.setSingleShot(true);
-        QObject::connect(&timer_, &QTimer::timeout, &timer_, std::move(action));
-        timer_.start(0);
-    }
-
-private:
-    QTimer timer_;
-};
 
 class PlayVideoTest : public testing::Test {
 protected:
