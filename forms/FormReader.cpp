@@ -1,0 +1,365 @@
+#include "forms/FormReader.h"
+
+#include "forms/Exception.h"
+#include "forms/FormDescription.h"
+#include "forms/TButton.h"
+#include "forms/TForm.h"
+#include "forms/TMainMenu.h"
+#include "forms/TMenuItem.h"
+#include "forms/TOpenDialog.h"
+
+#include <QFont>
+#include <QMetaMethod>
+#include <QMetaProperty>
+#include <QPalette>
+
+#include <map>
+#include <set>
+
+namespace forms {
+
+namespace {
+
+using Kind = PropertyValue::Kind;
+
+[[noreturn]] void Fail(int line, const QString& what)
+{
+    throw Exception(QStringLiteral("line %1: %2").arg(line).arg(what));
+}
+
+QString KindName(Kind kind)
+{
+    switch (kind) {
+    case Kind::Integer: return QStringLiteral("a whole number");
+    case Kind::String: return QStringLiteral("a string");
+    case Kind::Identifier: return QStringLiteral("a name");
+    case Kind::Set: return QStringLiteral("a set");
+    }
+    return {};
+}
+
+const PropertyValue& ValueOf(const PropertyEntry& property, Kind kind)
+{
+    if (property.value.kind != kind)
+        Fail(property.line, QStringLiteral("%1 needs %2, not %3")
+                                .arg(property.name, KindName(kind), KindName(property.value.kind)));
+    return property.value;
+}
+
+int IntegerOf(const PropertyEntry& property, int minimum = std::numeric_limits<int>::min())
+{
+    const int value = ValueOf(property, Kind::Integer).integer;
+    if (value < minimum)
+        Fail(property.line, QStringLiteral("%1 must be at least %2").arg(property.name).arg(minimum));
+    return value;
+}
+
+QString StringOf(const PropertyEntry& property)
+{
+    return ValueOf(property, Kind::String).text;
+}
+
+// One of the given names, compared as the description's language does: without case.
+template <typename T>
+T ChoiceOf(const PropertyEntry& property, const std::map<QString, T>& choices)
+{
+    const QString name = ValueOf(property, Kind::Identifier).text;
+    for (const auto& [choice, value] : choices)
+        if (choice.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    Fail(property.line, QStringLiteral("%1 can't be %2").arg(property.name, name));
+}
+
+bool BooleanOf(const PropertyEntry& property)
+{
+    static const std::map<QString, bool> booleans{{QStringLiteral("False"), false},
+                                                   {QStringLiteral("True"), true}};
+    return ChoiceOf(property, booleans);
+}
+
+// The system colours a description may name, as the roles of the platform's palette.
+QColor ColourOf(const PropertyEntry& property, const QPalette& system)
+{
+    static const std::map<QString, QPalette::ColorRole> colours{
+        {QStringLiteral("clBtnFace"), QPalette::Button},
+        {QStringLiteral("clWindowText"), QPalette::WindowText},
+    };
+    return system.color(ChoiceOf(property, colours));
+}
+
+bool IsName(const QString& name, const char* expected)
+{
+    return name.compare(QLatin1String(expected), Qt::CaseInsensitive) == 0;
+}
+
+// Left, Top, Width and Height into a rectangle; false for any other property.
+bool SetBound(QRect& rect, const PropertyEntry& property)
+{
+    if (IsName(property.name, "Left"))
+        rect.moveLeft(IntegerOf(property));
+    else if (IsName(property.name, "Top"))
+        rect.moveTop(IntegerOf(property));
+    else if (IsName(property.name, "Width"))
+        rect.setWidth(IntegerOf(property, 0));
+    else if (IsName(property.name, "Height"))
+        rect.setHeight(IntegerOf(property, 0));
+    else
+        return false;
+    return true;
+}
+
+class FormBuilder {
+public:
+    explicit FormBuilder(TForm& form)
+        : form_(form)
+    {
+    }
+
+    void Build(const ObjectEntry& root)
+    {
+        const QString formClass = QString::fromLatin1(form_.metaObject()->className());
+        if (root.className != formClass)
+            Fail(root.line, QStringLiteral("the description is of %1, not %2")
+                                .arg(root.className, formClass));
+        form_.setObjectName(root.name);
+        SetFormProperties(root);
+        for (const ObjectEntry& child : root.children)
+            AddFormChild(child);
+        ResolveMenu();
+        CheckEveryMemberSet(root);
+    }
+
+private:
+    void UnknownProperty(const ObjectEntry& object, const PropertyEntry& property)
+    {
+        Fail(property.line, QStringLiteral("%1 (%2) has no property %3")
+                                .arg(object.name, object.className, property.name));
+    }
+
+    void SetFormProperties(const ObjectEntry& root)
+    {
+        QRect outer(0, 0, 0, 0);
+        QPalette palette = form_.palette();
+        QWidget& client = *form_.ClientArea();
+        QFont font = client.font();
+        QPalette clientPalette = client.palette();
+        const QPalette system = form_.palette();
+
+        for (const PropertyEntry& property : root.properties) {
+            const QString& name = property.name;
+            if (SetBound(outer, property)) {
+            } else if (IsName(name, "Caption")) {
+                form_.setWindowTitle(StringOf(property));
+            } else if (IsName(name, "Color")) {
+                palette.setColor(QPalette::Window, ColourOf(property, system));
+            } else if (IsName(name, "Font.Charset")) {
+                // Text is Unicode here: the locale's character set is the only one that fits.
+                static const std::map<QString, bool> charsets{
+                    {QStringLiteral("DEFAULT_CHARSET"), true}};
+                ChoiceOf(property, charsets);
+            } else if (IsName(name, "Font.Color")) {
+                clientPalette.setColor(QPalette::WindowText, ColourOf(property, system));
+            } else if (IsName(name, "Font.Height")) {
+                // Negative: the characters' height in pixels, which is what a pixel size is.
+                const int height = IntegerOf(property);
+                if (height >= 0)
+                    Fail(property.line, QStringLiteral("Font.Height must be negative"));
+                font.setPixelSize(-height);
+            } else if (IsName(name, "Font.Name")) {
+                // Where the font isn't installed, font matching picks the nearest one.
+                font.setFamily(StringOf(property));
+                font.setStyleHint(QFont::SansSerif);
+            } else if (IsName(name, "Font.Style")) {
+                SetFontStyle(font, property);
+            } else if (IsName(name, "Menu")) {
+                menuName_ = ValueOf(property, Kind::Identifier).text;
+                menuLine_ = property.line;
+            } else if (IsName(name, "OldCreateOrder")) {
+                form_.OldCreateOrder = BooleanOf(property);
+            } else if (IsName(name, "PixelsPerInch")) {
+                form_.PixelsPerInch = IntegerOf(property, 1);
+            } else if (IsName(name, "TextHeight")) {
+                form_.TextHeight = IntegerOf(property, 1);
+            } else {
+                UnknownProperty(root, property);
+            }
+        }
+        form_.setPalette(palette);
+        form_.setAutoFillBackground(true);
+        // The menu keeps the system's font, as menus do; the controls take the form's.
+        client.setFont(font);
+        client.setPalette(clientPalette);
+        form_.SetOuterGeometry(outer);
+    }
+
+    static void SetFontStyle(QFont& font, const PropertyEntry& property)
+    {
+        font.setBold(false);
+        font.setItalic(false);
+        font.setUnderline(false);
+        font.setStrikeOut(false);
+        for (const QString& style : ValueOf(property, Kind::Set).members) {
+            if (IsName(style, "fsBold"))
+                font.setBold(true);
+            else if (IsName(style, "fsItalic"))
+                font.setItalic(true);
+            else if (IsName(style, "fsUnderline"))
+                font.setUnderline(true);
+            else if (IsName(style, "fsStrikeOut"))
+                font.setStrikeOut(true);
+            else
+                Fail(property.line, QStringLiteral("Font.Style has no member %1").arg(style));
+        }
+    }
+
+    void AddFormChild(const ObjectEntry& object)
+    {
+        if (IsName(object.className, "TButton")) {
+            auto* button = new TButton(form_.ClientArea());
+            Publish(object, button);
+            SetButtonProperties(*button, object);
+        } else if (IsName(object.className, "TMainMenu")) {
+            auto* menu = new TMainMenu(&form_);
+            Publish(object, menu);
+            menu->DesignPosition = DesignPosition(object);
+            for (const ObjectEntry& child : object.children)
+                menu->Add(AddMenuItem(child, menu));
+            return;
+        } else if (IsName(object.className, "TOpenDialog")) {
+            auto* dialog = new TOpenDialog(&form_);
+            Publish(object, dialog);
+            dialog->DesignPosition = DesignPosition(object);
+        } else if (IsName(object.className, "TMenuItem")) {
+            Fail(object.line, QStringLiteral("menu item %1 is not inside a menu").arg(object.name));
+        } else {
+            Fail(object.line, QStringLiteral("unknown class %1 of %2").arg(object.className, object.name));
+        }
+        NoChildren(object);
+    }
+
+    TMenuItem* AddMenuItem(const ObjectEntry& object, QObject* owner)
+    {
+        if (!IsName(object.className, "TMenuItem"))
+            Fail(object.line, QStringLiteral("%1 (%2) can't be in a menu, only TMenuItem can")
+                                  .arg(object.name, object.className));
+        auto* item = new TMenuItem(owner);
+        Publish(object, item);
+        for (const PropertyEntry& property : object.properties) {
+            if (IsName(property.name, "Caption"))
+                item->setText(StringOf(property));
+            else if (IsName(property.name, "OnClick"))
+                item->OnClick = Handler(property);
+            else
+                UnknownProperty(object, property);
+        }
+        for (const ObjectEntry& child : object.children)
+            item->Add(AddMenuItem(child, item));
+        return item;
+    }
+
+    void SetButtonProperties(TButton& button, const ObjectEntry& object)
+    {
+        QRect bounds = button.geometry();
+        for (const PropertyEntry& property : object.properties) {
+            if (SetBound(bounds, property)) {
+            } else if (IsName(property.name, "Caption")) {
+                button.setText(StringOf(property));
+            } else if (IsName(property.name, "TabOrder")) {
+                button.TabOrder = IntegerOf(property, 0);
+            } else {
+                UnknownProperty(object, property);
+            }
+        }
+        button.setGeometry(bounds);
+    }
+
+    QPoint DesignPosition(const ObjectEntry& object)
+    {
+        QRect place;
+        for (const PropertyEntry& property : object.properties)
+            if (IsName(property.name, "Width") || IsName(property.name, "Height")
+                || !SetBound(place, property))
+                UnknownProperty(object, property);
+        return place.topLeft();
+    }
+
+    static void NoChildren(const ObjectEntry& object)
+    {
+        if (!object.children.empty())
+            Fail(object.children.front().line,
+                 QStringLiteral("%1 (%2) can't hold other components").arg(object.name, object.className));
+    }
+
+    // The component fills the form's published member of the same name.
+    void Publish(const ObjectEntry& object, QObject* component)
+    {
+        component->setObjectName(object.name);
+        if (!published_.insert(object.name).second)
+            Fail(object.line, QStringLiteral("a second component named %1").arg(object.name));
+        const QMetaObject* type = form_.metaObject();
+        const int index = type->indexOfProperty(object.name.toUtf8().constData());
+        if (index < TForm::staticMetaObject.propertyCount())
+            Fail(object.line, QStringLiteral("%1 has no member %2").arg(type->className(), object.name));
+        const QMetaProperty member = type->property(index);
+        if (!member.write(&form_, QVariant::fromValue(component)))
+            Fail(object.line, QStringLiteral("%1 is not a %2")
+                                  .arg(object.className, QString::fromLatin1(member.typeName())));
+        components_[object.name] = component;
+    }
+
+    // An event bound to the form's method of that name, which takes the sender.
+    TNotifyEvent Handler(const PropertyEntry& property)
+    {
+        const QString name = ValueOf(property, Kind::Identifier).text;
+        const QMetaObject* type = form_.metaObject();
+        for (int i = TForm::staticMetaObject.methodCount(); i < type->methodCount(); ++i) {
+            const QMetaMethod method = type->method(i);
+            if (QString::fromLatin1(method.name()) != name || method.parameterCount() != 1
+                || method.returnType() != QMetaType::Void)
+                continue;
+            TForm* form = &form_;
+            const QByteArray parameterType = method.parameterTypes().constFirst();
+            return [form, method, parameterType](TObject* sender) {
+                method.invoke(form, Qt::DirectConnection,
+                              QGenericArgument(parameterType.constData(), &sender));
+            };
+        }
+        Fail(property.line, QStringLiteral("%1 has no event handler %2").arg(type->className(), name));
+    }
+
+    void ResolveMenu()
+    {
+        if (menuName_.isEmpty())
+            return;
+        auto* menu = qobject_cast<TMainMenu*>(components_.count(menuName_) ? components_[menuName_] : nullptr);
+        if (!menu)
+            Fail(menuLine_, QStringLiteral("Menu names %1, which is no TMainMenu of this form").arg(menuName_));
+        form_.SetMenu(menu);
+    }
+
+    void CheckEveryMemberSet(const ObjectEntry& root)
+    {
+        const QMetaObject* type = form_.metaObject();
+        for (int i = TForm::staticMetaObject.propertyCount(); i < type->propertyCount(); ++i) {
+            const QMetaProperty member = type->property(i);
+            if (!published_.count(QString::fromLatin1(member.name())))
+                Fail(root.line, QStringLiteral("the description has no component for %1.%2")
+                                    .arg(type->className(), member.name()));
+        }
+    }
+
+    TForm& form_;
+    std::set<QString> published_;
+    std::map<QString, QObject*> components_;
+    QString menuName_;
+    int menuLine_ = 0;
+};
+
+}  // namespace
+
+void ReadForm(TForm& form, const QString& text)
+{
+    FormBuilder(form).Build(ParseFormDescription(text));
+}
+
+}  // namespace forms

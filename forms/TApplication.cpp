@@ -1,0 +1,113 @@
+#include "forms/TApplication.h"
+
+#include <QIcon>
+#include <QMessageBox>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace forms {
+
+TApplication* Application = nullptr;
+
+namespace {
+
+QtMessageHandler qtHandlerBeforeStart = nullptr;
+const char* startingProgram = "";
+
+// Qt ends the process with a fatal message when it can't reach any display. That is not an
+// exception to show (there is no screen to show it on) and not a crash: say so and fail.
+void StartUpMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type != QtFatalMsg) {
+        qtHandlerBeforeStart(type, context, message);
+        return;
+    }
+    std::fprintf(stderr, "%s: can't show any window: %s\n", startingProgram,
+                 message.toLocal8Bit().constData());
+    std::fflush(stderr);
+    std::_Exit(EXIT_FAILURE);
+}
+
+}  // namespace
+
+TApplication::TApplication(const char* programName)
+    : programName_(programName)
+{
+    argv_[0] = programName_.data();
+    Application = this;
+}
+
+TApplication::~TApplication()
+{
+    forms_.clear();  // before Qt goes
+    qt_.reset();
+    Application = nullptr;
+}
+
+void TApplication::Initialize()
+{
+    if (QApplication::instance())
+        return;
+    QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    startingProgram = programName_.constData();
+    qtHandlerBeforeStart = qInstallMessageHandler(StartUpMessageHandler);
+    qt_ = std::make_unique<QApplication>(argc_, argv_);
+    qInstallMessageHandler(qtHandlerBeforeStart);
+    // Only closing the main form ends the program, whatever other windows are open or closed.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/MAINICON")));
+}
+
+void TApplication::RequireInitialized() const
+{
+    if (!QApplication::instance())
+        throw Exception(QStringLiteral("The application must be initialized before it creates a form."));
+}
+
+void TApplication::Adopt(std::unique_ptr<TForm> form)
+{
+    if (!mainForm_) {
+        mainForm_ = form.get();
+        // Closing the main form ends the program: every other window closes too, and with it
+        // any playback, so the event loop can return.
+        QObject::connect(mainForm_, &TForm::Closed, mainForm_, [] {
+            QApplication::closeAllWindows();
+            QCoreApplication::quit();
+        });
+    }
+    forms_.push_back(std::move(form));
+}
+
+void TApplication::Run()
+{
+    if (!mainForm_)
+        return;
+    mainForm_->show();
+    QApplication::exec();
+}
+
+void TApplication::ShowException(const Exception& E)
+{
+    if (!QApplication::instance()) {
+        std::fprintf(stderr, "%s\n", E.what());
+        return;
+    }
+    QMessageBox box(QMessageBox::Critical, QApplication::applicationName(), E.Message,
+                    QMessageBox::Ok, QApplication::activeWindow());
+    box.exec();
+}
+
+void TApplication::HandleException()
+{
+    try {
+        throw;
+    } catch (const Exception& E) {
+        ShowException(E);
+    } catch (...) {
+        ShowException(Exception(QString()));
+    }
+}
+
+}  // namespace forms

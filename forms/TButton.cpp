@@ -1,0 +1,10 @@
+#include "forms/TButton.h"
+
+namespace forms {
+
+TButton::TButton(QWidget* parent)
+    : QPushButton(parent)
+{
+}
+
+}  // namespace forms

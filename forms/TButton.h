@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QPushButton>
+
+namespace forms {
+
+// A push button on a form's client area. It has no click event of its own to bind.
+class TButton : public QPushButton {
+    Q_OBJECT
+
+public:
+    explicit TButton(QWidget* parent);
+
+    int TabOrder = 0;
+};
+
+}  // namespace forms

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QMenuBar>
+#include <QPoint>
+
+namespace forms {
+
+class TMenuItem;
+
+// A form's menu bar; shown once the form's Menu names it.
+class TMainMenu : public QMenuBar {
+    Q_OBJECT
+
+public:
+    explicit TMainMenu(QWidget* form);
+
+    void Add(TMenuItem* item);
+
+    QPoint DesignPosition;  // where it sat in the form designer; no effect at run time
+};
+
+}  // namespace forms

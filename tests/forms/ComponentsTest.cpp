@@ -1,0 +1,123 @@
+#include "forms/Exception.h"
+#include "forms/TApplication.h"
+#include "forms/TMenuItem.h"
+#include "forms/TOpenDialog.h"
+
+#include "support/ModalWatcher.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QTemporaryDir>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+namespace {
+
+using forms::Exception;
+
+TEST(ShowException, ShowsTheMessageInAMessageBoxAndReturns)
+{
+    QStringList shown;
+    ModalWatcher watcher(ModalWatcher::AcknowledgeMessages(shown));
+
+    forms::Application->ShowException(Exception(QStringLiteral("Disk on fire")));
+    forms::Application->ShowException(Exception(QString()));
+
+    EXPECT_EQ(shown, (QStringList{"Disk on fire", ""}));
+}
+
+// What a handler throws is shown and stops there: Qt's event loop must never see it.
+struct Thrown {
+    const char* what;
+    std::function<void()> raise;
+    QString shown;
+};
+
+void PrintTo(const Thrown& thrown, std::ostream* out)
+{
+    *out << thrown.what;
+}
+
+class ThrowingHandler : public testing::TestWithParam<Thrown> {};
+
+TEST_P(ThrowingHandler, IsShownAndGoesNoFurther)
+{
+    QStringList shown;
+    ModalWatcher watcher(ModalWatcher::AcknowledgeMessages(shown));
+    QWidget owner;
+    forms::TMenuItem item(&owner);
+    item.OnClick = [raise = GetParam().raise](forms::TObject*) { raise(); };
+
+    EXPECT_NO_THROW(item.trigger());
+    EXPECT_EQ(shown, QStringList{GetParam().shown});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, ThrowingHandler,
+    testing::Values(
+        Thrown{"Exception", [] { throw Exception(QStringLiteral("Handler failed")); }, "Handler failed"},
+        Thrown{"std::exception", [] { throw std::runtime_error("not an Exception"); }, ""},
+        Thrown{"int", [] { throw 42; }, ""}));
+
+class OpenDialog : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(folder.isValid());
+        for (const char* name : {"first.avi", "second.avi"}) {
+            QFile file(folder.filePath(QString::fromLatin1(name)));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        }
+    }
+
+    QTemporaryDir folder;
+    QWidget form;
+    forms::TOpenDialog dialog{&form};
+};
+
+TEST_F(OpenDialog, AcceptedGivesTheFullPathAndOffersItNextTime)
+{
+    const QString first = folder.filePath("first.avi");
+    {
+        ModalWatcher user(ModalWatcher::ChooseFile(first));
+        ASSERT_TRUE(dialog.Execute());
+    }
+    EXPECT_EQ(dialog.FileName, first);
+
+    QString offered;
+    const QString second = folder.filePath("second.avi");
+    ModalWatcher user(ModalWatcher::ChooseFile(second, &offered));
+    ASSERT_TRUE(dialog.Execute());
+    EXPECT_EQ(offered, first);
+    EXPECT_EQ(dialog.FileName, second);
+}
+
+TEST_F(OpenDialog, CancelledReturnsFalseAndKeepsTheLastName)
+{
+    const QString first = folder.filePath("first.avi");
+    {
+        ModalWatcher user(ModalWatcher::ChooseFile(first));
+        ASSERT_TRUE(dialog.Execute());
+    }
+    ModalWatcher user(ModalWatcher::Cancel);
+
+    EXPECT_FALSE(dialog.Execute());
+    EXPECT_EQ(dialog.FileName, first);
+}
+
+TEST_F(OpenDialog, IsModalOverItsForm)
+{
+    QWidget* parent = nullptr;
+    ModalWatcher user([&](QWidget* modal) {
+        parent = modal->parentWidget();
+        qobject_cast<QDialog*>(modal)->reject();
+    });
+    dialog.Execute();
+    EXPECT_EQ(parent, &form);
+}
+
+}  // namespace
