@@ -1,0 +1,119 @@
+#include "shell/Entry.h"
+
+#include "forms/TApplication.h"
+#include "playback/PlayVideo.h"
+#include "shell/Unit1.h"
+
+#include "support/DuringPlayback.h"
+#include "support/ModalWatcher.h"
+#include "support/TestVideo.h"
+#include "support/VideoWindow.h"
+
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+// A form whose description the program does not have.
+class TMissingForm : public forms::TForm {
+    Q_OBJECT
+
+public:
+    explicit TMissingForm(QWidget* Owner)
+        : TForm(Owner)
+    {
+    }
+};
+
+static void InitResources()
+{
+    Q_INIT_RESOURCE(resources);  // outside any namespace, as the macro requires
+}
+
+namespace {
+
+struct Escaping {
+    const char* what;
+    std::function<void()> steps;
+    QString shown;
+};
+
+void PrintTo(const Escaping& c, std::ostream* out)
+{
+    *out << c.what;
+}
+
+class EscapingException : public testing::TestWithParam<Escaping> {};
+
+TEST_P(EscapingException, IsShownAndTheExitCodeIsZero)
+{
+    QStringList shown;
+    ModalWatcher user(ModalWatcher::AcknowledgeMessages(shown));
+
+    EXPECT_EQ(GuardedEntry(GetParam().steps), 0);
+
+    EXPECT_EQ(shown, QStringList{GetParam().shown});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, EscapingException,
+    testing::Values(
+        Escaping{"Exception", [] { throw forms::Exception(QStringLiteral("Start-up failed")); },
+                 "Start-up failed"},
+        Escaping{"empty Exception", [] { throw forms::Exception(QString()); }, ""},
+        Escaping{"std::exception", [] { throw std::runtime_error("not shown"); }, ""},
+        Escaping{"int", [] { throw 7; }, ""},
+        Escaping{"form without description",
+                 [] {
+                     TMissingForm* form = nullptr;
+                     forms::Application->CreateForm(form);
+                 },
+                 "The form description TMISSINGFORM is missing."}));
+
+class Entry : public testing::Test {
+protected:
+    void SetUp() override { InitResources(); }
+
+    static int RunProgram()
+    {
+        return GuardedEntry([] {
+            forms::Application->CreateForm(Form1);
+            forms::Application->Run();
+        });
+    }
+
+    TestVideoFolder videos;
+};
+
+TEST_F(Entry, ClosingTheMainFormEndsTheEventLoopWithExitCodeZero)
+{
+    QStringList shown;
+    ModalWatcher user(ModalWatcher::AcknowledgeMessages(shown));
+    QTimer::singleShot(50, [] { Form1->close(); });
+
+    EXPECT_EQ(RunProgram(), 0);
+    EXPECT_TRUE(shown.isEmpty());
+    EXPECT_FALSE(Form1->isVisible());
+}
+
+TEST_F(Entry, ClosingTheMainFormDuringPlaybackStopsItAndEndsTheProgram)
+{
+    const std::string path = videos.WriteLong("long.avi", 3000, QColor(255, 0, 0), QColor(0, 0, 255));
+    std::unique_ptr<DuringPlayback> closeMainForm;
+    bool playbackReturned = false;
+    QTimer::singleShot(50, [&] {
+        PlayVideo(videos.Write("one.avi", {QColor(255, 0, 0)}));  // the window exists: the next pump is playback's
+        closeMainForm = std::make_unique<DuringPlayback>([] { Form1->close(); });
+        PlayVideo(path);
+        playbackReturned = true;
+    });
+
+    EXPECT_EQ(RunProgram(), 0);
+    EXPECT_TRUE(playbackReturned);
+    EXPECT_FALSE(videowindow::IsShown());
+}
+
+}  // namespace
+
+#include "EntryTest.moc"

@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Uses the real program on the X display it is given, as a person would: opens a video through
+# 檔案 ▸ 開啟 with the mouse and keyboard, watches it play to its last frame in "video", then
+# closes the main window and expects the program to end promptly with exit code 0.
+#   blackbox.sh PROGRAM X11PROBE WRITE_TEST_VIDEO
+set -euo pipefail
+program=$1 probe=$2 writer=$3
+
+work=$(mktemp -d)
+pid=
+cleanup() {
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL: $*" >&2
+    local screen="${TMPDIR:-/tmp}/reelview-blackbox-failure.png"
+    import -window root "$screen" 2>/dev/null && echo "the screen at that moment: $screen" >&2 || true
+    exit 1
+}
+
+# Waits up to 10 s for a visible window whose name matches; prints its id.
+wait_for_window() {
+    local id
+    for _ in $(seq 100); do
+        id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1) || true
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        sleep 0.1
+    done
+    return 1
+}
+
+# Typed as a person types a path. (xdotool drops characters it has to map to a keyboard,
+# so names in Chinese are tried by the in-process tests instead.)
+video="$work/test clip.avi"
+"$writer" "$video" 40 || fail "could not write the test video"
+
+"$program" &
+pid=$!
+
+main=$(wait_for_window '^Form1$') || fail "the main window did not appear"
+eval "$(xdotool getwindowgeometry --shell "$main")"
+# 檔案 is the first entry of the menu bar, along the top of the window.
+xdotool mousemove $((X + 15)) $((Y + 10)) click 1
+sleep 0.5
+xdotool key Down Return
+sleep 1
+xdotool type --delay 10 "$video"
+xdotool key Return
+
+window=$(wait_for_window '^video$') || fail "the video window did not appear"
+shown=
+for _ in $(seq 100); do
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    shown=$("$probe" pixel "$window" $((WIDTH / 2)) $((HEIGHT / 2)) || true)
+    read -r r g b <<<"${shown:-0 0 0}"
+    if [ "$r" -lt 60 ] && [ "$g" -lt 60 ] && [ "$b" -gt 190 ]; then
+        break
+    fi
+    shown=
+    sleep 0.1
+done
+[ -n "$shown" ] || fail "the video window never showed the last (blue) frame"
+[ "$WIDTH" -eq 160 ] && [ "$HEIGHT" -eq 120 ] || fail "video window is ${WIDTH}x${HEIGHT}, not the picture's 160x120"
+
+"$probe" close "$main"
+for _ in $(seq 100); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+done
+kill -0 "$pid" 2>/dev/null && fail "the program did not end within 10 s of closing its main window"
+status=0
+wait "$pid" || status=$?
+pid=
+[ "$status" -eq 0 ] || fail "the program ended with exit code $status"
+echo "PASS: played to the last frame in a 160x120 video window; exit code 0"
