@@ -20,9 +20,10 @@ const char* const windowName = "video";
 constexpr int windowFlags = cv::WINDOW_AUTOSIZE | cv::WINDOW_GUI_NORMAL;
 
 // HighGUI's event pump sleeps in 1 ms steps and each pump repaints the window, so pumping
-// after every frame would cost half the frame rate. About 30 pumps a second keep both windows
-// painted and responsive while every frame is still shown and none is delayed on purpose.
-constexpr auto eventInterval = std::chrono::milliseconds(33);
+// after every frame would cost half the frame rate. A pump every 30 ms, counted from the start
+// of the last one, keeps the picture moving at display rate and both windows responsive while
+// every frame is still shown and none is delayed on purpose.
+constexpr auto eventInterval = std::chrono::milliseconds(30);
 
 std::optional<std::string> sourceName;
 cv::VideoCapture videoCapture;
@@ -84,10 +85,11 @@ void PlayFrames(unsigned long command)
     try {
         while (ReadFrame()) {
             cv::imshow(windowName, currentFrame);
-            if (Clock::now() - lastPump < eventInterval)
+            const auto now = Clock::now();
+            if (now - lastPump < eventInterval)
                 continue;
+            lastPump = now;
             cv::pollKey();
-            lastPump = Clock::now();
             // A new command's first frame shows the window again, so it wins over a close.
             if (commandCount != command || !WindowShown())
                 break;
