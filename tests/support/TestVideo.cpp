@@ -1,5 +1,7 @@
 #include "support/TestVideo.h"
 
+#include <QFile>
+
 #include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
 
@@ -33,7 +35,8 @@ TestVideoFolder::TestVideoFolder()
 
 std::string TestVideoFolder::PathOf(const std::string& fileName) const
 {
-    return folder_.filePath(QString::fromStdString(fileName)).toStdString();
+    // Joined as bytes: a name need not be valid UTF-8.
+    return QFile::encodeName(folder_.path()).toStdString() + '/' + fileName;
 }
 
 std::string TestVideoFolder::Write(const std::string& fileName,
