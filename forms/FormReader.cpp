@@ -46,11 +46,13 @@ const PropertyValue& ValueOf(const PropertyEntry& property, Kind kind)
     return property.value;
 }
 
-int IntegerOf(const PropertyEntry& property, int minimum = std::numeric_limits<int>::min())
+int IntegerOf(const PropertyEntry& property, int minimum = std::numeric_limits<int>::min(),
+              int maximum = std::numeric_limits<int>::max())
 {
     const int value = ValueOf(property, Kind::Integer).integer;
-    if (value < minimum)
-        Fail(property.line, QStringLiteral("%1 must be at least %2").arg(property.name).arg(minimum));
+    if (value < minimum || value > maximum)
+        Fail(property.line, QStringLiteral("%1 must be from %2 to %3")
+                                .arg(property.name).arg(minimum).arg(maximum));
     return value;
 }
 
@@ -92,17 +94,19 @@ bool IsName(const QString& name, const char* expected)
     return name.compare(QLatin1String(expected), Qt::CaseInsensitive) == 0;
 }
 
-// Left, Top, Width and Height into a rectangle; false for any other property.
+// Left, Top, Width and Height into a rectangle; false for any other property. Window systems
+// take 16-bit coordinates, and QRect's arithmetic overflows near the ends of int.
 bool SetBound(QRect& rect, const PropertyEntry& property)
 {
+    constexpr int limit = 32767;
     if (IsName(property.name, "Left"))
-        rect.moveLeft(IntegerOf(property));
+        rect.moveLeft(IntegerOf(property, -limit, limit));
     else if (IsName(property.name, "Top"))
-        rect.moveTop(IntegerOf(property));
+        rect.moveTop(IntegerOf(property, -limit, limit));
     else if (IsName(property.name, "Width"))
-        rect.setWidth(IntegerOf(property, 0));
+        rect.setWidth(IntegerOf(property, 0, limit));
     else if (IsName(property.name, "Height"))
-        rect.setHeight(IntegerOf(property, 0));
+        rect.setHeight(IntegerOf(property, 0, limit));
     else
         return false;
     return true;

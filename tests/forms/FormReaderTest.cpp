@@ -195,7 +195,12 @@ INSTANTIATE_TEST_SUITE_P(
         Broken{"size of a menu", Replace("Left = 8", "Width = 8"), 26, "has no property Width"},
         Broken{"string for number", Replace("Left = 5", "Left = '5'"), 18, "Left needs a whole number, not a string"},
         Broken{"number for string", Replace("Caption = 'Press'", "Caption = 5"), 22, "Caption needs a string"},
-        Broken{"negative size", Replace("Width = 70", "Width = -70"), 20, "Width must be at least 0"},
+        Broken{"negative size", Replace("Width = 70", "Width = -70"), 20, "Width must be from 0 to 32767"},
+        // Found by the fuzzer: QRect's arithmetic overflowed on the lowest int.
+        Broken{"position beyond the screen", Replace("Left = 10", "Left = -2147483648"), 2,
+               "Left must be from -32767 to 32767"},
+        Broken{"size beyond the screen", Replace("Height = 200", "Height = 2147483647"), 5,
+               "Height must be from 0 to 32767"},
         Broken{"unknown colour", Replace("Color = clBtnFace", "Color = clPurple"), 7, "Color can't be clPurple"},
         Broken{"unknown charset", Replace("DEFAULT_CHARSET", "GB2312_CHARSET"), 8, "can't be GB2312_CHARSET"},
         Broken{"unknown style", Replace("[fsItalic]", "[fsItalic, fsWavy]"), 12, "no member fsWavy"},

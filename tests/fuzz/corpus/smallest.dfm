@@ -1,0 +1,2 @@
+object A: T
+end
