@@ -2,6 +2,7 @@
 
 #include <QIcon>
 #include <QMessageBox>
+#include <QSettings>
 
 #include <cstdio>
 #include <cstdlib>
@@ -57,6 +58,10 @@ void TApplication::Initialize()
     qInstallMessageHandler(qtHandlerBeforeStart);
     // Only closing the main form ends the program, whatever other windows are open or closed.
     QApplication::setQuitOnLastWindowClosed(false);
+    // The program keeps no settings, but Qt's file dialog and HighGUI's windows would save
+    // theirs in the user's configuration folder: send the user's settings nowhere.
+    for (const auto format : {QSettings::NativeFormat, QSettings::IniFormat})
+        QSettings::setPath(format, QSettings::UserScope, QStringLiteral("/dev/null"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/MAINICON")));
 }
 

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QWidget>
 
@@ -107,6 +108,17 @@ TEST_F(OpenDialog, CancelledReturnsFalseAndKeepsTheLastName)
 
     EXPECT_FALSE(dialog.Execute());
     EXPECT_EQ(dialog.FileName, first);
+}
+
+TEST_F(OpenDialog, KeepsNoSettings)
+{
+    ModalWatcher user(ModalWatcher::ChooseFile(folder.filePath("first.avi")));
+    ASSERT_TRUE(dialog.Execute());
+
+    // Qt's dialog saves its folder and history when it goes; nothing may be written.
+    QSettings saved(QSettings::UserScope, QStringLiteral("QtProject"));
+    EXPECT_FALSE(QFile::exists(saved.fileName())) << saved.fileName().toStdString();
+    EXPECT_FALSE(saved.isWritable());
 }
 
 TEST_F(OpenDialog, IsModalOverItsForm)

@@ -26,6 +26,17 @@ public:
     }
 };
 
+// A form whose embedded description is malformed (tests/shell/BrokenForm.dfm).
+class TBrokenForm : public forms::TForm {
+    Q_OBJECT
+
+public:
+    explicit TBrokenForm(QWidget* Owner)
+        : TForm(Owner)
+    {
+    }
+};
+
 static void InitResources()
 {
     Q_INIT_RESOURCE(resources);  // outside any namespace, as the macro requires
@@ -69,7 +80,13 @@ INSTANTIATE_TEST_SUITE_P(
                      TMissingForm* form = nullptr;
                      forms::Application->CreateForm(form);
                  },
-                 "The form description TMISSINGFORM is missing."}));
+                 "The form description TMISSINGFORM is missing."},
+        Escaping{"malformed description",
+                 [] {
+                     TBrokenForm* form = nullptr;
+                     forms::Application->CreateForm(form);
+                 },
+                 "Form description TBROKENFORM, line 3: BrokenForm (TBrokenForm) has no property Colour"}));
 
 class Entry : public testing::Test {
 protected:

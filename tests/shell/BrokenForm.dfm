@@ -1,0 +1,4 @@
+object BrokenForm: TBrokenForm
+  Caption = 'Broken'
+  Colour = clBtnFace
+end
