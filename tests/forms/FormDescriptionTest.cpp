@@ -1,11 +1,12 @@
 #include "forms/Exception.h"
 #include "forms/FormDescription.h"
 
+#include "ExpectFailure.h"
+
 #include <gtest/gtest.h>
 
 namespace {
 
-using forms::Exception;
 using forms::ParseFormDescription;
 using forms::PropertyValue;
 using Kind = PropertyValue::Kind;
@@ -69,14 +70,7 @@ class MalformedDescription : public testing::TestWithParam<Malformed> {};
 TEST_P(MalformedDescription, FailsNamingTheLineAndTheFault)
 {
     const Malformed& c = GetParam();
-    try {
-        ParseFormDescription(c.text);
-        FAIL() << "accepted: " << c.text.toStdString();
-    } catch (const Exception& error) {
-        EXPECT_TRUE(error.Message.startsWith(QStringLiteral("line %1: ").arg(c.line)))
-            << error.what();
-        EXPECT_TRUE(error.Message.contains(QString::fromUtf8(c.message))) << error.what();
-    }
+    ExpectFailureAt([&] { ParseFormDescription(c.text); }, c.line, c.message);
 }
 
 QString Nested(int depth)
