@@ -16,18 +16,53 @@ trap cleanup EXIT
 
 fail() {
     echo "FAIL: $*" >&2
+    local window
+    for window in $(xdotool search --onlyvisible --name '.*' 2>/dev/null); do
+        echo "  visible window $window: \"$(xdotool getwindowname "$window")\"" >&2
+    done
     local screen="${TMPDIR:-/tmp}/reelview-blackbox-failure.png"
     import -window root "$screen" 2>/dev/null && echo "the screen at that moment: $screen" >&2 || true
     exit 1
 }
 
-# Waits up to 10 s for a visible window whose name matches; prints its id.
+# Waits up to $2 seconds (default 20: CI machines run other tests beside this one) for a
+# visible window whose name matches $1; prints its id.
 wait_for_window() {
-    local id
-    for _ in $(seq 100); do
+    local id tries=$(( ${2:-20} * 10 ))
+    for _ in $(seq "$tries"); do
         id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1) || true
         [ -n "$id" ] && { echo "$id"; return 0; }
         sleep 0.1
+    done
+    return 1
+}
+
+# Waits up to 5 s for a drop-down menu: any other visible window of the program. (Qt names
+# it only in _NET_WM_NAME, which xdotool's name search does not read.)
+wait_for_menu() {
+    for _ in $(seq 50); do
+        xdotool search --onlyvisible --class '^reelview$' 2>/dev/null | grep -qvx "$main" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# Chooses 檔案 ▸ 開啟 and prints the open dialog's id. Waits for what the user would wait for
+# (the menu to drop down, the dialog to appear) instead of guessing how long they take, and
+# tries again, as a person would, if a click went unnoticed.
+choose_open() {
+    local dialog
+    for _ in 1 2 3; do
+        # 檔案 is the first entry of the menu bar, along the top of the window.
+        xdotool mousemove $((X + 15)) $((Y + 10)) click 1
+        if wait_for_menu; then
+            xdotool key Down Return
+            if dialog=$(wait_for_window '^Open$' 20); then
+                echo "$dialog"
+                return 0
+            fi
+        fi
+        xdotool key Escape
     done
     return 1
 }
@@ -42,11 +77,9 @@ pid=$!
 
 main=$(wait_for_window '^Form1$') || fail "the main window did not appear"
 eval "$(xdotool getwindowgeometry --shell "$main")"
-# 檔案 is the first entry of the menu bar, along the top of the window.
-xdotool mousemove $((X + 15)) $((Y + 10)) click 1
-sleep 0.5
-xdotool key Down Return
-sleep 1
+dialog=$(choose_open) || fail "the open dialog did not appear"
+# Without a window manager nothing gives the new dialog the keyboard; a click would.
+xdotool windowfocus --sync "$dialog"
 xdotool type --delay 10 "$video"
 xdotool key Return
 
