@@ -23,7 +23,7 @@ done
 
 contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
 for path in ./usr/bin/reelview ./usr/share/applications/org.reelview.Reelview.desktop \
-    ./usr/share/metainfo/org.reelview.Reelview.metainfo.xml \
+    ./usr/share/metainfo/org.reelview.Reelview.metainfo.xml ./usr/share/doc/reelview/copyright \
     ./usr/share/icons/hicolor/48x48/apps/org.reelview.Reelview.png; do
     grep -qx "$path" <<<"$contents" || fail "the package lacks $path"
 done

@@ -15,6 +15,7 @@ expected=$( {
     echo usr/bin/reelview
     echo usr/share/applications/$app.desktop
     echo usr/share/metainfo/$app.metainfo.xml
+    echo usr/share/doc/reelview/copyright
     for size in $sizes; do echo usr/share/icons/hicolor/${size}x${size}/apps/$app.png; done
 } | sort)
 actual=$(cd "$stage" && find . -type f | sed 's|^\./||' | sort)
