@@ -32,7 +32,7 @@ dpkg-deb -x "$deb" "$out/root"
 "$out/root/usr/bin/reelview" &
 pid=$!
 window=
-for _ in $(seq 100); do
+for _ in $(seq 200); do
     window=$(xdotool search --onlyvisible --name '^Form1$' 2>/dev/null | head -n 1) || true
     [ -n "$window" ] && break
     sleep 0.1
