@@ -25,26 +25,34 @@ fail() {
     exit 1
 }
 
-# Waits up to $2 seconds (default 20: CI machines run other tests beside this one) for a
-# visible window whose name matches $1; prints its id.
-wait_for_window() {
-    local id tries=$(( ${2:-20} * 10 ))
-    for _ in $(seq "$tries"); do
-        id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1) || true
-        [ -n "$id" ] && { echo "$id"; return 0; }
+# Runs a command every 0.1 s until it succeeds, for up to $1 seconds (CI machines run other
+# tests beside this one, so waits are generous).
+wait_until() {
+    local seconds=$1
+    shift
+    for _ in $(seq $((seconds * 10))); do
+        "$@" && return 0
         sleep 0.1
     done
     return 1
 }
 
-# Waits up to 5 s for a drop-down menu: any other visible window of the program. (Qt names
-# it only in _NET_WM_NAME, which xdotool's name search does not read.)
-wait_for_menu() {
-    for _ in $(seq 50); do
-        xdotool search --onlyvisible --class '^reelview$' 2>/dev/null | grep -qvx "$main" && return 0
-        sleep 0.1
-    done
-    return 1
+# Prints the id of a visible window whose name matches $1.
+visible_window() {
+    local id
+    id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1) || true
+    [ -n "$id" ] && echo "$id"
+}
+
+# Waits up to 20 s for a visible window whose name matches $1; prints its id.
+wait_for_window() {
+    wait_until 20 visible_window "$1"
+}
+
+# A drop-down menu is any other visible window of the program. (Qt names it only in
+# _NET_WM_NAME, which xdotool's name search does not read.)
+menu_open() {
+    xdotool search --onlyvisible --class '^reelview$' 2>/dev/null | grep -qvx "$main"
 }
 
 # Chooses 檔案 ▸ 開啟 and prints the open dialog's id. Waits for what the user would wait for
@@ -55,9 +63,9 @@ choose_open() {
     for _ in 1 2 3; do
         # 檔案 is the first entry of the menu bar, along the top of the window.
         xdotool mousemove $((X + 15)) $((Y + 10)) click 1
-        if wait_for_menu; then
+        if wait_until 5 menu_open; then
             xdotool key Down Return
-            if dialog=$(wait_for_window '^Open$' 20); then
+            if dialog=$(wait_for_window '^Open$'); then
                 echo "$dialog"
                 return 0
             fi
