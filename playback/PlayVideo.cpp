@@ -1,10 +1,12 @@
 #include "playback/PlayVideo.h"
 
+#include "playback/SourceOpening.h"
 #include "playback/VideoSource.h"
 
 #include <chrono>
-#include <filesystem>
-#include <system_error>
+#include <vector>
+
+#include <malloc.h>
 
 #include <opencv2/core.hpp>
 #include <opencv2/highgui.hpp>
@@ -25,6 +27,12 @@ constexpr int windowFlags = cv::WINDOW_AUTOSIZE | cv::WINDOW_GUI_NORMAL;
 // every frame is still shown and none is delayed on purpose.
 constexpr auto eventInterval = std::chrono::milliseconds(30);
 
+// A camera that sends no frame for this long has stalled or is gone: playback ends as at a
+// missing frame. Real cameras send many frames a second; the wait is sliced so that events are
+// serviced while it lasts.
+constexpr auto cameraPatience = std::chrono::seconds(1);
+constexpr long long cameraSliceNs = 10'000'000;
+
 std::optional<std::string> sourceName;
 cv::VideoCapture videoCapture;
 cv::Mat currentFrame;
@@ -36,36 +44,11 @@ cv::Mat currentFrame;
 bool commandRunning = false;
 unsigned long commandCount = 0;
 
-bool IsRegularFile(const std::string& path)
-{
-    std::error_code error;
-    return std::filesystem::is_regular_file(path, error);
-}
-
 void OpenCapture(const VideoSource& source)
 {
     // Release first: a camera can't be opened again while the old capture still holds it.
     videoCapture.release();
-    try {
-        if (source.kind == VideoSource::Kind::Camera) {
-            videoCapture.open(source.cameraIndex, cv::CAP_V4L2);
-        } else if (IsRegularFile(source.path)) {
-            // FFmpeg alone: other back ends read a file name as a pipeline description or an
-            // image-sequence pattern, and a FIFO or device would block the open for good.
-            videoCapture.open(source.path, cv::CAP_FFMPEG);
-        }
-    } catch (const cv::Exception&) {
-        videoCapture.release();
-    }
-}
-
-bool ReadFrame()
-{
-    try {
-        return videoCapture.read(currentFrame) && !currentFrame.empty();
-    } catch (const cv::Exception&) {
-        return false;
-    }
+    OpenSource(videoCapture, source);
 }
 
 bool WindowShown()
@@ -77,25 +60,64 @@ bool WindowShown()
     }
 }
 
+// Services window events, at most every eventInterval, and says whether playback goes on:
+// not once the window was closed or another command was given.
+class EventPump {
+public:
+    explicit EventPump(unsigned long command)
+        : command_(command)
+    {
+    }
+
+    bool Service()
+    {
+        const auto now = Clock::now();
+        if (now - lastPump_ < eventInterval)
+            return true;
+        lastPump_ = now;
+        cv::pollKey();
+        // A new command's first frame shows the window again, so it wins over a close.
+        return commandCount == command_ && WindowShown();
+    }
+
+private:
+    unsigned long command_;
+    Clock::time_point lastPump_{};  // long ago: the first frame is painted at once
+};
+
+// Waits for the camera's next frame in short slices and services events between them, so a
+// camera that stops sending neither freezes the windows nor holds playback for long. False
+// when no frame came in time or playback must stop.
+bool GrabCameraFrame(const std::vector<cv::VideoCapture>& camera, EventPump& events)
+{
+    const auto deadline = Clock::now() + cameraPatience;
+    std::vector<int> ready;
+    while (!cv::VideoCapture::waitAny(camera, ready, cameraSliceNs)) {
+        if (Clock::now() >= deadline || !events.Service())
+            return false;
+    }
+    return !ready.empty();
+}
+
 // Shows frames until the capture yields none, the window was closed, or another command was
 // given meanwhile.
-void PlayFrames(unsigned long command)
+void PlayFrames(unsigned long command, bool fromCamera)
 {
-    Clock::time_point lastPump{};  // long ago: the first frame is painted at once
+    EventPump events(command);
+    const std::vector<cv::VideoCapture> camera{videoCapture};
     try {
-        while (ReadFrame()) {
+        for (;;) {
+            const bool read = fromCamera
+                ? GrabCameraFrame(camera, events) && videoCapture.retrieve(currentFrame)
+                : videoCapture.read(currentFrame);
+            if (!read || currentFrame.empty())
+                break;
             cv::imshow(windowName, currentFrame);
-            const auto now = Clock::now();
-            if (now - lastPump < eventInterval)
-                continue;
-            lastPump = now;
-            cv::pollKey();
-            // A new command's first frame shows the window again, so it wins over a close.
-            if (commandCount != command || !WindowShown())
+            if (!events.Service())
                 break;
         }
     } catch (const std::exception&) {
-        // A frame that can't be shown ends playback like a missing one.
+        // A frame that can't be read or shown ends playback like a missing one.
     }
     currentFrame.release();
 }
@@ -123,16 +145,20 @@ void PlayVideo(const std::optional<std::string>& acceptedName)
     commandRunning = true;
     for (unsigned long played = 0; played != commandCount;) {
         played = commandCount;
-        OpenCapture(SelectSource(sourceName));
+        const VideoSource source = SelectSource(sourceName);
+        OpenCapture(source);
         // Made before the capture is tested: a source that fails still leaves the window up.
         if (!EnsureWindow())
             break;
         if (videoCapture.isOpened() && played == commandCount)
-            PlayFrames(played);
+            PlayFrames(played, source.kind == VideoSource::Kind::Camera);
     }
     commandRunning = false;
-    // Nothing plays any more: free the file or camera (a camera's light goes out).
+    // Nothing plays any more: free the file or camera (a camera's light goes out), and give
+    // the decoder's memory back to the system; a large video's frames leave hundreds of
+    // megabytes free but held otherwise.
     videoCapture.release();
+    malloc_trim(0);
 }
 
 const std::optional<std::string>& SourceName()

@@ -2,6 +2,7 @@
 // rest as a source that did not open, returns promptly without a message, and the next
 // command plays normally.
 #include "playback/PlayVideo.h"
+#include "playback/SourceOpening.h"
 
 #include "support/TestVideo.h"
 #include "support/VideoWindow.h"
@@ -13,10 +14,19 @@
 
 #include <gtest/gtest.h>
 
+#include <opencv2/videoio.hpp>
+
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <thread>
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -214,5 +224,266 @@ INSTANTIATE_TEST_SUITE_P(
                 },
                 // root reads it anyway; anyone else gets a failed open
                 geteuid() == 0 ? Outcome::Plays : Outcome::Fails, blue}));
+
+// A file can name other files: a playlist its segments, a concatenation list its parts, a
+// session description its network streams. Whatever it names, the player never waits on a
+// FIFO or a device, never reaches the network, and treats the file as a source that did not
+// open.
+
+// Opens the FIFO for writing after ten seconds, which ends any open that waits on it: a test
+// that would otherwise block for good fails instead.
+class FifoRescue {
+public:
+    explicit FifoRescue(std::string path)
+        : path_(std::move(path))
+        , thread_([this] { Run(); })
+    {
+    }
+    ~FifoRescue()
+    {
+        done_ = true;
+        thread_.join();
+    }
+
+    bool Rescued() const { return rescued_; }
+
+private:
+    void Run()
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!done_) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            if (std::chrono::steady_clock::now() < deadline)
+                continue;
+            // Succeeds only while a reader has the FIFO open, waiting for a writer.
+            const int writer = ::open(path_.c_str(), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0) {
+                rescued_ = true;
+                ::close(writer);
+            }
+        }
+    }
+
+    std::string path_;
+    std::atomic<bool> done_{false};
+    std::atomic<bool> rescued_{false};
+    std::thread thread_;
+};
+
+// A TCP port on the loopback address that notes whether anything connected to it.
+class Listener {
+public:
+    Listener()
+        : socket_(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0))
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(socket_, reinterpret_cast<sockaddr*>(&address), length) != 0
+            || ::listen(socket_, 8) != 0
+            || ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            throw std::runtime_error("can't listen on the loopback address");
+        port_ = ntohs(address.sin_port);
+    }
+    ~Listener() { ::close(socket_); }
+
+    std::string Url(const char* scheme) const
+    {
+        return std::string(scheme) + "://127.0.0.1:" + std::to_string(port_) + "/clip.ts";
+    }
+    bool Contacted() const
+    {
+        const int connection = ::accept4(socket_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (connection < 0)
+            return false;
+        ::close(connection);
+        return true;
+    }
+
+private:
+    int socket_;
+    int port_ = 0;
+};
+
+enum class Target { Fifo, DeviceLink, MissingFile, NetworkAddress };
+
+struct Referencing {
+    const char* what;
+    std::function<std::string(const std::string& target)> text;  // the file, naming target
+    Target target;
+};
+
+void PrintTo(const Referencing& c, std::ostream* out)
+{
+    *out << c.what;
+}
+
+std::string HlsPlaylist(const std::string& segment)
+{
+    return "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:10\n#EXTINF:10.0,\n" + segment
+        + "\n#EXT-X-ENDLIST\n";
+}
+
+std::string ConcatList(const std::string& part)
+{
+    return "ffconcat version 1.0\nfile '" + part + "'\n";
+}
+
+std::string DashManifest(const std::string& segment)
+{
+    return "<?xml version=\"1.0\"?>\n"
+           "<MPD xmlns=\"urn:mpeg:dash:schema:mpd:2011\" type=\"static\" "
+           "mediaPresentationDuration=\"PT10S\" minBufferTime=\"PT1S\" "
+           "profiles=\"urn:mpeg:dash:profile:isoff-on-demand:2011\">\n"
+           "<Period><AdaptationSet mimeType=\"video/mp4\"><Representation id=\"1\" "
+           "bandwidth=\"100000\" width=\"64\" height=\"48\" codecs=\"avc1.42c00a\">"
+           "<BaseURL>" + segment + "</BaseURL></Representation></AdaptationSet></Period></MPD>\n";
+}
+
+class ReferencingFile : public testing::TestWithParam<Referencing> {
+protected:
+    TestVideoFolder videos;
+    Listener listener;
+};
+
+TEST_P(ReferencingFile, FailsAtOnceAndTheNextCommandPlays)
+{
+    PlayVideo(videos.Write("before.avi", {red, green}));
+    std::string target;
+    switch (GetParam().target) {
+    case Target::Fifo:
+        target = videos.PathOf("segment.ts");
+        ASSERT_EQ(mkfifo(target.c_str(), 0600), 0);
+        break;
+    case Target::DeviceLink:
+        target = videos.PathOf("device.ts");
+        fs::create_symlink("/dev/zero", target);
+        break;
+    case Target::MissingFile:
+        target = videos.PathOf("missing.ts");
+        break;
+    case Target::NetworkAddress:
+        target = listener.Url("http");
+        break;
+    }
+    const std::string name = videos.PathOf("list");
+    WriteBytes(name, GetParam().text(target));
+    FifoRescue rescue(target);
+
+    PlayVideo(name);
+
+    EXPECT_FALSE(rescue.Rescued()) << "the open waited on the FIFO";
+    EXPECT_FALSE(listener.Contacted()) << "the open reached the network";
+    EXPECT_FALSE(MessageBoxShown());
+    ASSERT_TRUE(videowindow::ShownColour());
+    EXPECT_TRUE(IsNear(*videowindow::ShownColour(), green)) << "a frame of the list was shown";
+
+    PlayVideo(videos.Write("after.avi", {red, blue}));
+    ASSERT_TRUE(videowindow::ShownColour());
+    EXPECT_TRUE(IsNear(*videowindow::ShownColour(), blue));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lists, ReferencingFile,
+    testing::Values(Referencing{"playlist naming a fifo", HlsPlaylist, Target::Fifo},
+                    Referencing{"playlist naming a device", HlsPlaylist, Target::DeviceLink},
+                    Referencing{"playlist naming a missing file", HlsPlaylist, Target::MissingFile},
+                    Referencing{"playlist naming a network address", HlsPlaylist,
+                                Target::NetworkAddress},
+                    Referencing{"concat list naming a fifo", ConcatList, Target::Fifo},
+                    Referencing{"concat list naming a device", ConcatList, Target::DeviceLink},
+                    Referencing{"concat list naming a missing file", ConcatList,
+                                Target::MissingFile},
+                    Referencing{"concat list naming a network address", ConcatList,
+                                Target::NetworkAddress},
+                    Referencing{"manifest naming a fifo", DashManifest, Target::Fifo},
+                    Referencing{"manifest naming a network address", DashManifest,
+                                Target::NetworkAddress}));
+
+// The path is checked and then handed to the decoder. Whatever the path names by then, the
+// decoder reads the file that was checked.
+TEST(HeldFile, TheDecoderReadsTheFileThatWasChecked)
+{
+    TestVideoFolder videos;
+    const std::string path = videos.Write("clip.avi", {red, blue});
+    const auto held = HeldFile::Open(path);
+    ASSERT_TRUE(held);
+
+    // The swap, between the check and the open: the path now names a FIFO.
+    fs::remove(path);
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    FifoRescue rescue(path);
+    cv::VideoCapture capture(held->DecoderPath(), cv::CAP_FFMPEG);
+
+    EXPECT_FALSE(rescue.Rescued()) << "the decoder opened the FIFO";
+    ASSERT_TRUE(capture.isOpened());
+    cv::Mat frame, last;
+    int frames = 0;
+    while (capture.read(frame)) {
+        last = frame.clone();
+        ++frames;
+    }
+    EXPECT_EQ(frames, 2);
+    ASSERT_FALSE(last.empty());
+    const cv::Vec3b centre = last.at<cv::Vec3b>(last.rows / 2, last.cols / 2);
+    EXPECT_TRUE(IsNear(QColor(centre[2], centre[1], centre[0]), blue));
+}
+
+TEST(HeldFile, HoldsOnlyRegularFilesWithContent)
+{
+    TestVideoFolder videos;
+    const std::string pipe = videos.PathOf("pipe");
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    WriteBytes(videos.PathOf("empty"), "");
+    fs::create_symlink(videos.Write("clip.avi", {red}), videos.PathOf("link"));
+
+    EXPECT_FALSE(HeldFile::Open(pipe));
+    EXPECT_FALSE(HeldFile::Open(videos.PathOf("empty")));
+    EXPECT_FALSE(HeldFile::Open("/dev/zero"));
+    EXPECT_FALSE(HeldFile::Open(videos.PathOf("")));
+    EXPECT_FALSE(HeldFile::Open("/proc/self/status"));  // reports no size, like files that block
+    EXPECT_TRUE(HeldFile::Open(videos.PathOf("link")));
+}
+
+// What refusing formats must not cost: the common containers and codecs still play.
+struct Container {
+    const char* fileName;
+    const char* fourcc;
+};
+
+void PrintTo(const Container& c, std::ostream* out)
+{
+    *out << c.fileName;
+}
+
+class CommonContainer : public testing::TestWithParam<Container> {};
+
+TEST_P(CommonContainer, Plays)
+{
+    TestVideoFolder videos;
+    const std::string path = videos.PathOf(GetParam().fileName);
+    const char* code = GetParam().fourcc;
+    cv::VideoWriter writer(path, cv::CAP_FFMPEG, cv::VideoWriter::fourcc(code[0], code[1], code[2], code[3]),
+                           25, cv::Size(64, 48));
+    ASSERT_TRUE(writer.isOpened()) << "no encoder for " << code;
+    for (const QColor& colour : {red, red, red, blue, blue, blue})
+        writer.write(cv::Mat(48, 64, CV_8UC3, cv::Scalar(colour.blue(), colour.green(), colour.red())));
+    writer.release();
+
+    PlayVideo(path);
+
+    const auto shown = videowindow::ShownColour();
+    ASSERT_TRUE(shown) << "nothing shown";
+    EXPECT_TRUE(IsNear(*shown, blue)) << "shows " << shown->name().toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, CommonContainer,
+    testing::Values(Container{"clip.mp4", "mp4v"}, Container{"clip.mov", "avc1"},
+                    Container{"clip.mkv", "MJPG"}, Container{"clip.webm", "VP80"},
+                    Container{"clip.avi", "XVID"}, Container{"clip.mpg", "PIM1"},
+                    Container{"clip.ts", "mp4v"}, Container{"clip.flv", "FLV1"},
+                    Container{"clip.ogv", "THEO"}, Container{"clip.wmv", "WMV2"}));
 
 }  // namespace

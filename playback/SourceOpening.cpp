@@ -1,0 +1,131 @@
+#include "playback/SourceOpening.h"
+
+#include <opencv2/core/utils/logger.hpp>
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/log.h>
+}
+
+#include <array>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Demuxers that read the file they are handed and then open further resources it names:
+// playlist segments and keys, manifest parts, concatenated files, packaged track files, the
+// network streams of a session description, the .sub file beside a subtitle index. A named
+// resource can be a FIFO, a device or a network address, and the open would wait on it.
+constexpr std::array refusedFormats{"hls", "dash", "concat", "imf", "sdp", "vobsub"};
+
+bool IsRefused(const AVInputFormat& format)
+{
+    // Demuxers that open their own resources by name never read the file they are handed.
+    if (format.flags & AVFMT_NOFILE)
+        return true;
+    for (const char* refused : refusedFormats)
+        if (std::strcmp(format.name, refused) == 0)
+            return true;
+    return false;
+}
+
+void Silently(void*, int, const char*, va_list) {}
+
+// OpenCV's FFmpeg and V4L2 back ends read their settings from the environment when they open
+// a source. The program takes nothing from its environment, so they get fixed ones. Set once,
+// on the GUI thread, before the first capture starts any thread of its own.
+void ConfigureVideoLibraries()
+{
+    // Damaged files make the decoder report every broken packet; the user's session log is no
+    // place for that.
+    av_log_set_callback(Silently);
+    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+    unsetenv("OPENCV_FFMPEG_DEBUG");
+    unsetenv("OPENCV_FFMPEG_LOGLEVEL");  // either would replace the silent log
+
+    // Local files only, and only with demuxers that read nothing else.
+    const std::string options = "protocol_whitelist;file|format_whitelist;" + AllowedFormats();
+    setenv("OPENCV_FFMPEG_CAPTURE_OPTIONS", options.c_str(), 1);
+
+    // How long, in whole seconds, a camera's first frame is waited for in one piece. Later
+    // frames are awaited in short slices with events serviced between them (see PlayVideo).
+    setenv("OPENCV_VIDEOIO_V4L_SELECT_TIMEOUT", "2", 1);
+}
+
+}  // namespace
+
+std::optional<HeldFile> HeldFile::Open(const std::string& path)
+{
+    // O_PATH opens nothing: no FIFO waits for a writer, no device is woken up.
+    const int descriptor = ::open(path.c_str(), O_PATH | O_CLOEXEC);
+    if (descriptor < 0)
+        return std::nullopt;
+    HeldFile file(descriptor);
+    struct stat status {};
+    // An empty file can't be a video; procfs files that block a reader also report no size.
+    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size == 0)
+        return std::nullopt;
+    return file;
+}
+
+HeldFile::HeldFile(int descriptor)
+    : descriptor_(descriptor)
+{
+}
+
+HeldFile::HeldFile(HeldFile&& other) noexcept
+    : descriptor_(other.descriptor_)
+{
+    other.descriptor_ = -1;
+}
+
+HeldFile::~HeldFile()
+{
+    if (descriptor_ >= 0)
+        ::close(descriptor_);
+}
+
+std::string HeldFile::DecoderPath() const
+{
+    return "/proc/self/fd/" + std::to_string(descriptor_);
+}
+
+const std::string& AllowedFormats()
+{
+    static const std::string allowed = [] {
+        std::string list;
+        void* position = nullptr;
+        while (const AVInputFormat* format = av_demuxer_iterate(&position)) {
+            if (IsRefused(*format))
+                continue;
+            if (!list.empty())
+                list += ',';
+            list += format->name;
+        }
+        return list;
+    }();
+    return allowed;
+}
+
+bool OpenSource(cv::VideoCapture& capture, const VideoSource& source)
+{
+    static const bool configured = (ConfigureVideoLibraries(), true);
+    (void)configured;
+    try {
+        if (source.kind == VideoSource::Kind::Camera)
+            return capture.open(source.cameraIndex, cv::CAP_V4L2);
+        // FFmpeg alone: other back ends read a file name as a pipeline description or an
+        // image-sequence pattern.
+        if (const auto file = HeldFile::Open(source.path))
+            return capture.open(file->DecoderPath(), cv::CAP_FFMPEG);
+    } catch (const cv::Exception&) {
+        capture.release();
+    }
+    return false;
+}

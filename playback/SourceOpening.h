@@ -1,0 +1,43 @@
+#pragma once
+
+#include "playback/VideoSource.h"
+
+#include <opencv2/videoio.hpp>
+
+#include <optional>
+#include <string>
+
+// A regular file, held by a descriptor from the moment it was checked. The decoder opens it
+// through DecoderPath(), which names that descriptor's file and not the path: whatever happens
+// to the path meanwhile, the decoder reads the very file that was checked. Nothing that is not a
+// regular file (a FIFO, a device) is ever opened, not even to look at it.
+class HeldFile {
+public:
+    // Absent unless path names a regular file with content.
+    static std::optional<HeldFile> Open(const std::string& path);
+
+    HeldFile(HeldFile&& other) noexcept;
+    HeldFile& operator=(HeldFile&&) = delete;
+    HeldFile(const HeldFile&) = delete;
+    ~HeldFile();
+
+    std::string DecoderPath() const;
+
+private:
+    explicit HeldFile(int descriptor);
+
+    int descriptor_;
+};
+
+// The demuxers of the installed FFmpeg that files may be read with, comma-separated: every one
+// that reads nothing but the file it is handed. Refused are those that open resources of their
+// own by name (devices, image sequences, network sessions) and those that open further
+// resources a file names (playlists, manifests, concatenation and packaging lists, session
+// descriptions, subtitle indexes).
+const std::string& AllowedFormats();
+
+// Opens capture on the source: a camera through V4L2, a file through FFmpeg with the allowed
+// formats and local files only. Configures the video libraries on first use: they stay silent
+// on standard error and take none of their settings from the environment.
+// Returns whether the capture opened; throws nothing.
+bool OpenSource(cv::VideoCapture& capture, const VideoSource& source);
