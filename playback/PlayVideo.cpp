@@ -165,3 +165,11 @@ const std::optional<std::string>& SourceName()
 {
     return sourceName;
 }
+
+void ReelviewPlayVideo(const char* acceptedName, std::size_t size) noexcept
+{
+    if (acceptedName)
+        PlayVideo(std::string(acceptedName, size));
+    else
+        PlayVideo(std::nullopt);
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -15,3 +16,8 @@ void PlayVideo(const std::optional<std::string>& acceptedName);
 
 // The last accepted name, absent until the first one.
 const std::optional<std::string>& SourceName();
+
+// PlayVideo for a program that loads playback at run time, found by the name below: the
+// accepted name's bytes, or null for none.
+extern "C" void ReelviewPlayVideo(const char* acceptedName, std::size_t size) noexcept;
+inline constexpr char playVideoEntry[] = "ReelviewPlayVideo";

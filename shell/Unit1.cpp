@@ -1,6 +1,6 @@
 #include "shell/Unit1.h"
 
-#include "playback/PlayVideo.h"
+#include "shell/PlaybackModule.h"
 
 #include <QFile>
 
@@ -20,5 +20,5 @@ void TForm1::N2Click(forms::TObject* /*Sender*/)
     if (OpenDialog1->Execute())
         // The file system's own bytes: a name need not be valid in any encoding.
         acceptedName = QFile::encodeName(OpenDialog1->FileName).toStdString();
-    PlayVideo(acceptedName);
+    playback_module::PlayVideo(acceptedName);
 }

@@ -1,7 +1,9 @@
 #include "forms/TApplication.h"
 #include "shell/Entry.h"
+#include "shell/PlaybackModule.h"
 #include "shell/Unit1.h"
 
+#include <QTimer>
 #include <QtGlobal>
 
 // The program takes nothing from its command line.
@@ -12,6 +14,8 @@ int main()
     return GuardedEntry([] {
         forms::Application->Initialize();
         forms::Application->CreateForm(Form1);
+        // Playback loads once the event loop runs, when the main window is on its way.
+        QTimer::singleShot(0, playback_module::StartLoading);
         forms::Application->Run();
     });
 }

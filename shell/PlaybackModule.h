@@ -1,0 +1,20 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+// The playback command lives in a module of its own. OpenCV and the two hundred libraries
+// behind it take longer to load than the main window takes to appear, so the module is
+// loaded on a thread of its own once the window is up, and the first command waits for it
+// only if it is not there yet.
+namespace playback_module {
+
+// Starts loading the module from its place beside the program (PLAYBACK_MODULE, relative to
+// the program's folder). Does nothing once started.
+void StartLoading();
+
+// Plays through the module, loading it first if need be. Throws forms::Exception saying
+// what is wrong and where when the module is missing or broken.
+void PlayVideo(const std::optional<std::string>& acceptedName);
+
+}  // namespace playback_module
