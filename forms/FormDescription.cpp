@@ -1,6 +1,6 @@
 #include "forms/FormDescription.h"
 
-#include "forms/Exception.h"
+#include "forms/DescriptionRules.h"
 
 #include <limits>
 
@@ -21,7 +21,11 @@ public:
     ObjectEntry Document()
     {
         SkipBlank();
-        ObjectEntry root = Object(0);
+        const int line = line_;
+        const QString keyword = Identifier(QStringLiteral("'object'"));
+        if (!SameName(keyword, "object"))
+            Fail(QStringLiteral("expected 'object', found '%1'").arg(keyword));
+        ObjectEntry root = Object(line, 0);
         SkipBlank();
         if (!AtEnd())
             Fail(QStringLiteral("unexpected text after the final 'end'"));
@@ -31,7 +35,7 @@ public:
 private:
     [[noreturn]] void Fail(const QString& what) const
     {
-        throw Exception(QStringLiteral("line %1: %2").arg(line_).arg(what));
+        FailAtLine(line_, what);
     }
 
     bool AtEnd() const { return pos_ >= text_.size(); }
@@ -78,20 +82,13 @@ private:
         return text_.mid(start, pos_ - start);
     }
 
-    static bool IsKeyword(const QString& word, const char* keyword)
-    {
-        return word.compare(QLatin1String(keyword), Qt::CaseInsensitive) == 0;
-    }
-
-    ObjectEntry Object(int depth)
+    // The rest of an object whose keyword "object", on the given line, has just been read.
+    ObjectEntry Object(int line, int depth)
     {
         if (depth >= maxDepth)
-            Fail(QStringLiteral("objects nested more than %1 deep").arg(maxDepth));
+            FailAtLine(line, QStringLiteral("objects nested more than %1 deep").arg(maxDepth));
         ObjectEntry entry;
-        entry.line = line_;
-        const QString keyword = Identifier(QStringLiteral("'object'"));
-        if (!IsKeyword(keyword, "object"))
-            Fail(QStringLiteral("expected 'object', found '%1'").arg(keyword));
+        entry.line = line;
         entry.name = Identifier(QStringLiteral("the object's name"));
         Expect(QLatin1Char(':'), QStringLiteral("after the object's name"));
         entry.className = Identifier(QStringLiteral("the object's class"));
@@ -103,17 +100,13 @@ private:
                          .arg(entry.name)
                          .arg(entry.line));
             const int wordLine = line_;
-            const int wordStart = pos_;
             const QString word = Identifier(QStringLiteral("a property, 'object' or 'end'"));
-            if (IsKeyword(word, "end"))
+            if (SameName(word, "end"))
                 return entry;
-            if (IsKeyword(word, "object")) {
-                pos_ = wordStart;
-                line_ = wordLine;
-                entry.children.push_back(Object(depth + 1));
-            } else {
+            if (SameName(word, "object"))
+                entry.children.push_back(Object(wordLine, depth + 1));
+            else
                 entry.properties.push_back(Property(word));
-            }
         }
     }
 
@@ -193,10 +186,11 @@ private:
         QString result;
         for (;;) {
             SkipBlank();
-            if (!StringPart(result))
+            int parts = 0;
+            while (StringPart(result))
+                ++parts;
+            if (parts == 0)
                 Fail(QStringLiteral("expected a string, found %1").arg(Describe(Peek())));
-            while (StringPart(result)) {
-            }
             SkipBlank();
             if (Peek() != QLatin1Char('+'))
                 return result;

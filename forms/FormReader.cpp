@@ -1,5 +1,6 @@
 #include "forms/FormReader.h"
 
+#include "forms/DescriptionRules.h"
 #include "forms/Exception.h"
 #include "forms/FormDescription.h"
 #include "forms/TButton.h"
@@ -8,24 +9,22 @@
 #include "forms/TMenuItem.h"
 #include "forms/TOpenDialog.h"
 
+#include <QFile>
 #include <QFont>
 #include <QMetaMethod>
 #include <QMetaProperty>
 #include <QPalette>
 
+#include <initializer_list>
+#include <limits>
 #include <map>
-#include <set>
+#include <utility>
 
 namespace forms {
 
 namespace {
 
 using Kind = PropertyValue::Kind;
-
-[[noreturn]] void Fail(int line, const QString& what)
-{
-    throw Exception(QStringLiteral("line %1: %2").arg(line).arg(what));
-}
 
 QString KindName(Kind kind)
 {
@@ -41,8 +40,8 @@ QString KindName(Kind kind)
 const PropertyValue& ValueOf(const PropertyEntry& property, Kind kind)
 {
     if (property.value.kind != kind)
-        Fail(property.line, QStringLiteral("%1 needs %2, not %3")
-                                .arg(property.name, KindName(kind), KindName(property.value.kind)));
+        FailAtLine(property.line, QStringLiteral("%1 needs %2, not %3")
+                                  .arg(property.name, KindName(kind), KindName(property.value.kind)));
     return property.value;
 }
 
@@ -51,8 +50,8 @@ int IntegerOf(const PropertyEntry& property, int minimum = std::numeric_limits<i
 {
     const int value = ValueOf(property, Kind::Integer).integer;
     if (value < minimum || value > maximum)
-        Fail(property.line, QStringLiteral("%1 must be from %2 to %3")
-                                .arg(property.name).arg(minimum).arg(maximum));
+        FailAtLine(property.line, QStringLiteral("%1 must be from %2 to %3")
+                                  .arg(property.name).arg(minimum).arg(maximum));
     return value;
 }
 
@@ -61,37 +60,27 @@ QString StringOf(const PropertyEntry& property)
     return ValueOf(property, Kind::String).text;
 }
 
-// One of the given names, compared as the description's language does: without case.
+[[noreturn]] void NotAllowed(const PropertyEntry& property, const QString& name)
+{
+    FailAtLine(property.line, QStringLiteral("%1 can't be %2").arg(property.name, name));
+}
+
+// The value of one of the given names.
 template <typename T>
-T ChoiceOf(const PropertyEntry& property, const std::map<QString, T>& choices)
+T ChoiceOf(const PropertyEntry& property, std::initializer_list<std::pair<const char*, T>> choices)
 {
     const QString name = ValueOf(property, Kind::Identifier).text;
     for (const auto& [choice, value] : choices)
-        if (choice.compare(name, Qt::CaseInsensitive) == 0)
+        if (SameName(name, choice))
             return value;
-    Fail(property.line, QStringLiteral("%1 can't be %2").arg(property.name, name));
-}
-
-bool BooleanOf(const PropertyEntry& property)
-{
-    static const std::map<QString, bool> booleans{{QStringLiteral("False"), false},
-                                                   {QStringLiteral("True"), true}};
-    return ChoiceOf(property, booleans);
+    NotAllowed(property, name);
 }
 
 // The system colours a description may name, as the roles of the platform's palette.
 QColor ColourOf(const PropertyEntry& property, const QPalette& system)
 {
-    static const std::map<QString, QPalette::ColorRole> colours{
-        {QStringLiteral("clBtnFace"), QPalette::Button},
-        {QStringLiteral("clWindowText"), QPalette::WindowText},
-    };
-    return system.color(ChoiceOf(property, colours));
-}
-
-bool IsName(const QString& name, const char* expected)
-{
-    return name.compare(QLatin1String(expected), Qt::CaseInsensitive) == 0;
+    return system.color(ChoiceOf<QPalette::ColorRole>(
+        property, {{"clBtnFace", QPalette::Button}, {"clWindowText", QPalette::WindowText}}));
 }
 
 // Left, Top, Width and Height into a rectangle; false for any other property. Window systems
@@ -99,19 +88,22 @@ bool IsName(const QString& name, const char* expected)
 bool SetBound(QRect& rect, const PropertyEntry& property)
 {
     constexpr int limit = 32767;
-    if (IsName(property.name, "Left"))
+    if (SameName(property.name, "Left"))
         rect.moveLeft(IntegerOf(property, -limit, limit));
-    else if (IsName(property.name, "Top"))
+    else if (SameName(property.name, "Top"))
         rect.moveTop(IntegerOf(property, -limit, limit));
-    else if (IsName(property.name, "Width"))
+    else if (SameName(property.name, "Width"))
         rect.setWidth(IntegerOf(property, 0, limit));
-    else if (IsName(property.name, "Height"))
+    else if (SameName(property.name, "Height"))
         rect.setHeight(IntegerOf(property, 0, limit));
     else
         return false;
     return true;
 }
 
+// Values only the form designer uses (OldCreateOrder, PixelsPerInch, TextHeight, Font.Charset,
+// TabOrder, where a component without a window sat) are checked like any other, then dropped:
+// the layout is applied as stored, and focus follows the order the controls are made in.
 class FormBuilder {
 public:
     explicit FormBuilder(TForm& form)
@@ -123,8 +115,8 @@ public:
     {
         const QString formClass = QString::fromLatin1(form_.metaObject()->className());
         if (root.className != formClass)
-            Fail(root.line, QStringLiteral("the description is of %1, not %2")
-                                .arg(root.className, formClass));
+            FailAtLine(root.line, QStringLiteral("the description is of %1, not %2")
+                                  .arg(root.className, formClass));
         form_.setObjectName(root.name);
         SetFormProperties(root);
         for (const ObjectEntry& child : root.children)
@@ -136,8 +128,8 @@ public:
 private:
     void UnknownProperty(const ObjectEntry& object, const PropertyEntry& property)
     {
-        Fail(property.line, QStringLiteral("%1 (%2) has no property %3")
-                                .arg(object.name, object.className, property.name));
+        FailAtLine(property.line, QStringLiteral("%1 (%2) has no property %3")
+                                  .arg(object.name, object.className, property.name));
     }
 
     void SetFormProperties(const ObjectEntry& root)
@@ -151,40 +143,37 @@ private:
 
         for (const PropertyEntry& property : root.properties) {
             const QString& name = property.name;
-            if (SetBound(outer, property)) {
-            } else if (IsName(name, "Caption")) {
+            if (SameName(name, "Caption")) {
                 form_.setWindowTitle(StringOf(property));
-            } else if (IsName(name, "Color")) {
+            } else if (SameName(name, "Color")) {
                 palette.setColor(QPalette::Window, ColourOf(property, system));
-            } else if (IsName(name, "Font.Charset")) {
-                // Text is Unicode here: the locale's character set is the only one that fits.
-                static const std::map<QString, bool> charsets{
-                    {QStringLiteral("DEFAULT_CHARSET"), true}};
-                ChoiceOf(property, charsets);
-            } else if (IsName(name, "Font.Color")) {
+            } else if (SameName(name, "Font.Charset")) {
+                // Designer-only; text is Unicode here, so only the locale's character set fits.
+                const QString charset = ValueOf(property, Kind::Identifier).text;
+                if (!SameName(charset, "DEFAULT_CHARSET"))
+                    NotAllowed(property, charset);
+            } else if (SameName(name, "Font.Color")) {
                 clientPalette.setColor(QPalette::WindowText, ColourOf(property, system));
-            } else if (IsName(name, "Font.Height")) {
+            } else if (SameName(name, "Font.Height")) {
                 // Negative: the characters' height in pixels, which is what a pixel size is.
                 const int height = IntegerOf(property);
                 if (height >= 0)
-                    Fail(property.line, QStringLiteral("Font.Height must be negative"));
+                    FailAtLine(property.line, QStringLiteral("Font.Height must be negative"));
                 font.setPixelSize(-height);
-            } else if (IsName(name, "Font.Name")) {
+            } else if (SameName(name, "Font.Name")) {
                 // Where the font isn't installed, font matching picks the nearest one.
                 font.setFamily(StringOf(property));
                 font.setStyleHint(QFont::SansSerif);
-            } else if (IsName(name, "Font.Style")) {
+            } else if (SameName(name, "Font.Style")) {
                 SetFontStyle(font, property);
-            } else if (IsName(name, "Menu")) {
+            } else if (SameName(name, "Menu")) {
                 menuName_ = ValueOf(property, Kind::Identifier).text;
                 menuLine_ = property.line;
-            } else if (IsName(name, "OldCreateOrder")) {
-                form_.OldCreateOrder = BooleanOf(property);
-            } else if (IsName(name, "PixelsPerInch")) {
-                form_.PixelsPerInch = IntegerOf(property, 1);
-            } else if (IsName(name, "TextHeight")) {
-                form_.TextHeight = IntegerOf(property, 1);
-            } else {
+            } else if (SameName(name, "OldCreateOrder")) {
+                ChoiceOf<bool>(property, {{"False", false}, {"True", true}});  // designer-only
+            } else if (SameName(name, "PixelsPerInch") || SameName(name, "TextHeight")) {
+                IntegerOf(property, 1);  // designer-only
+            } else if (!SetBound(outer, property)) {
                 UnknownProperty(root, property);
             }
         }
@@ -203,55 +192,55 @@ private:
         font.setUnderline(false);
         font.setStrikeOut(false);
         for (const QString& style : ValueOf(property, Kind::Set).members) {
-            if (IsName(style, "fsBold"))
+            if (SameName(style, "fsBold"))
                 font.setBold(true);
-            else if (IsName(style, "fsItalic"))
+            else if (SameName(style, "fsItalic"))
                 font.setItalic(true);
-            else if (IsName(style, "fsUnderline"))
+            else if (SameName(style, "fsUnderline"))
                 font.setUnderline(true);
-            else if (IsName(style, "fsStrikeOut"))
+            else if (SameName(style, "fsStrikeOut"))
                 font.setStrikeOut(true);
             else
-                Fail(property.line, QStringLiteral("Font.Style has no member %1").arg(style));
+                FailAtLine(property.line, QStringLiteral("Font.Style has no member %1").arg(style));
         }
     }
 
     void AddFormChild(const ObjectEntry& object)
     {
-        if (IsName(object.className, "TButton")) {
+        if (SameName(object.className, "TButton")) {
             auto* button = new TButton(form_.ClientArea());
             Publish(object, button);
             SetButtonProperties(*button, object);
-        } else if (IsName(object.className, "TMainMenu")) {
+        } else if (SameName(object.className, "TMainMenu")) {
             auto* menu = new TMainMenu(&form_);
             Publish(object, menu);
-            menu->DesignPosition = DesignPosition(object);
+            CheckDesignPosition(object);
             for (const ObjectEntry& child : object.children)
                 menu->Add(AddMenuItem(child, menu));
             return;
-        } else if (IsName(object.className, "TOpenDialog")) {
+        } else if (SameName(object.className, "TOpenDialog")) {
             auto* dialog = new TOpenDialog(&form_);
             Publish(object, dialog);
-            dialog->DesignPosition = DesignPosition(object);
-        } else if (IsName(object.className, "TMenuItem")) {
-            Fail(object.line, QStringLiteral("menu item %1 is not inside a menu").arg(object.name));
+            CheckDesignPosition(object);
+        } else if (SameName(object.className, "TMenuItem")) {
+            FailAtLine(object.line, QStringLiteral("menu item %1 is not inside a menu").arg(object.name));
         } else {
-            Fail(object.line, QStringLiteral("unknown class %1 of %2").arg(object.className, object.name));
+            FailAtLine(object.line, QStringLiteral("unknown class %1 of %2").arg(object.className, object.name));
         }
         NoChildren(object);
     }
 
     TMenuItem* AddMenuItem(const ObjectEntry& object, QObject* owner)
     {
-        if (!IsName(object.className, "TMenuItem"))
-            Fail(object.line, QStringLiteral("%1 (%2) can't be in a menu, only TMenuItem can")
-                                  .arg(object.name, object.className));
+        if (!SameName(object.className, "TMenuItem"))
+            FailAtLine(object.line, QStringLiteral("%1 (%2) can't be in a menu, only TMenuItem can")
+                                    .arg(object.name, object.className));
         auto* item = new TMenuItem(owner);
         Publish(object, item);
         for (const PropertyEntry& property : object.properties) {
-            if (IsName(property.name, "Caption"))
+            if (SameName(property.name, "Caption"))
                 item->setText(StringOf(property));
-            else if (IsName(property.name, "OnClick"))
+            else if (SameName(property.name, "OnClick"))
                 item->OnClick = Handler(property);
             else
                 UnknownProperty(object, property);
@@ -265,50 +254,47 @@ private:
     {
         QRect bounds = button.geometry();
         for (const PropertyEntry& property : object.properties) {
-            if (SetBound(bounds, property)) {
-            } else if (IsName(property.name, "Caption")) {
+            if (SameName(property.name, "Caption"))
                 button.setText(StringOf(property));
-            } else if (IsName(property.name, "TabOrder")) {
-                button.TabOrder = IntegerOf(property, 0);
-            } else {
+            else if (SameName(property.name, "TabOrder"))
+                IntegerOf(property, 0);  // designer-only
+            else if (!SetBound(bounds, property))
                 UnknownProperty(object, property);
-            }
         }
         button.setGeometry(bounds);
     }
 
-    QPoint DesignPosition(const ObjectEntry& object)
+    // Where a component without a window sat in the designer: Left and Top only; designer-only.
+    void CheckDesignPosition(const ObjectEntry& object)
     {
         QRect place;
         for (const PropertyEntry& property : object.properties)
-            if (IsName(property.name, "Width") || IsName(property.name, "Height")
+            if (SameName(property.name, "Width") || SameName(property.name, "Height")
                 || !SetBound(place, property))
                 UnknownProperty(object, property);
-        return place.topLeft();
     }
 
     static void NoChildren(const ObjectEntry& object)
     {
         if (!object.children.empty())
-            Fail(object.children.front().line,
-                 QStringLiteral("%1 (%2) can't hold other components").arg(object.name, object.className));
+            FailAtLine(object.children.front().line,
+                       QStringLiteral("%1 (%2) can't hold other components").arg(object.name, object.className));
     }
 
     // The component fills the form's published member of the same name.
     void Publish(const ObjectEntry& object, QObject* component)
     {
         component->setObjectName(object.name);
-        if (!published_.insert(object.name).second)
-            Fail(object.line, QStringLiteral("a second component named %1").arg(object.name));
+        if (!components_.emplace(object.name, component).second)
+            FailAtLine(object.line, QStringLiteral("a second component named %1").arg(object.name));
         const QMetaObject* type = form_.metaObject();
         const int index = type->indexOfProperty(object.name.toUtf8().constData());
         if (index < TForm::staticMetaObject.propertyCount())
-            Fail(object.line, QStringLiteral("%1 has no member %2").arg(type->className(), object.name));
+            FailAtLine(object.line, QStringLiteral("%1 has no member %2").arg(type->className(), object.name));
         const QMetaProperty member = type->property(index);
         if (!member.write(&form_, QVariant::fromValue(component)))
-            Fail(object.line, QStringLiteral("%1 is not a %2")
-                                  .arg(object.className, QString::fromLatin1(member.typeName())));
-        components_[object.name] = component;
+            FailAtLine(object.line, QStringLiteral("%1 is not a %2")
+                                    .arg(object.className, QString::fromLatin1(member.typeName())));
     }
 
     // An event bound to the form's method of that name, which takes the sender.
@@ -328,16 +314,17 @@ private:
                               QGenericArgument(parameterType.constData(), &sender));
             };
         }
-        Fail(property.line, QStringLiteral("%1 has no event handler %2").arg(type->className(), name));
+        FailAtLine(property.line, QStringLiteral("%1 has no event handler %2").arg(type->className(), name));
     }
 
     void ResolveMenu()
     {
         if (menuName_.isEmpty())
             return;
-        auto* menu = qobject_cast<TMainMenu*>(components_.count(menuName_) ? components_[menuName_] : nullptr);
+        const auto named = components_.find(menuName_);
+        auto* menu = qobject_cast<TMainMenu*>(named != components_.end() ? named->second : nullptr);
         if (!menu)
-            Fail(menuLine_, QStringLiteral("Menu names %1, which is no TMainMenu of this form").arg(menuName_));
+            FailAtLine(menuLine_, QStringLiteral("Menu names %1, which is no TMainMenu of this form").arg(menuName_));
         form_.SetMenu(menu);
     }
 
@@ -346,15 +333,14 @@ private:
         const QMetaObject* type = form_.metaObject();
         for (int i = TForm::staticMetaObject.propertyCount(); i < type->propertyCount(); ++i) {
             const QMetaProperty member = type->property(i);
-            if (!published_.count(QString::fromLatin1(member.name())))
-                Fail(root.line, QStringLiteral("the description has no component for %1.%2")
-                                    .arg(type->className(), member.name()));
+            if (!components_.count(QString::fromLatin1(member.name())))
+                FailAtLine(root.line, QStringLiteral("the description has no component for %1.%2")
+                                      .arg(type->className(), member.name()));
         }
     }
 
     TForm& form_;
-    std::set<QString> published_;
-    std::map<QString, QObject*> components_;
+    std::map<QString, QObject*> components_;  // by name, as published
     QString menuName_;
     int menuLine_ = 0;
 };
@@ -364,6 +350,19 @@ private:
 void ReadForm(TForm& form, const QString& text)
 {
     FormBuilder(form).Build(ParseFormDescription(text));
+}
+
+void ReadFormResource(TForm& form)
+{
+    const QString resource = QString::fromLatin1(form.metaObject()->className()).toUpper();
+    QFile file(QStringLiteral(":/") + resource);
+    if (!file.open(QIODevice::ReadOnly))
+        throw Exception(QStringLiteral("The form description %1 is missing.").arg(resource));
+    try {
+        ReadForm(form, QString::fromUtf8(file.readAll()));
+    } catch (const Exception& error) {
+        throw Exception(QStringLiteral("Form description %1, %2").arg(resource, error.Message));
+    }
 }
 
 }  // namespace forms

@@ -15,4 +15,9 @@ class TForm;
 // made before the fault belong to the form and go with it, so no half-built form is used.
 void ReadForm(TForm& form, const QString& text);
 
+// ReadForm with the description embedded as the resource named after the form's class in
+// capitals (TForm1: ":/TFORM1"); the Exception then names the resource too. Called once the
+// form is constructed, when the derived class's members can be found.
+void ReadFormResource(TForm& form);
+
 }  // namespace forms

@@ -42,12 +42,15 @@ TApplication::TApplication(const char* programName)
 TApplication::~TApplication()
 {
     forms_.clear();  // before Qt goes
+    InstallExceptionShower(nullptr);
     qt_.reset();
     Application = nullptr;
 }
 
 void TApplication::Initialize()
 {
+    // Components sit below the application and reach it only through this.
+    InstallExceptionShower([](const Exception& E) { Application->ShowException(E); });
     if (QApplication::instance())
         return;
     QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
@@ -73,11 +76,10 @@ void TApplication::RequireInitialized() const
 
 void TApplication::Adopt(std::unique_ptr<TForm> form)
 {
-    if (!mainForm_) {
-        mainForm_ = form.get();
+    if (forms_.empty()) {
         // Closing the main form ends the program: every other window closes too, and with it
         // any playback, so the event loop can return.
-        QObject::connect(mainForm_, &TForm::Closed, mainForm_, [] {
+        QObject::connect(form.get(), &TForm::Closed, form.get(), [] {
             QApplication::closeAllWindows();
             QCoreApplication::quit();
         });
@@ -87,32 +89,17 @@ void TApplication::Adopt(std::unique_ptr<TForm> form)
 
 void TApplication::Run()
 {
-    if (!mainForm_)
+    if (forms_.empty())
         return;
-    mainForm_->show();
+    forms_.front()->show();
     QApplication::exec();
 }
 
 void TApplication::ShowException(const Exception& E)
 {
-    if (!QApplication::instance()) {
-        std::fprintf(stderr, "%s\n", E.what());
-        return;
-    }
     QMessageBox box(QMessageBox::Critical, QApplication::applicationName(), E.Message,
                     QMessageBox::Ok, QApplication::activeWindow());
     box.exec();
-}
-
-void TApplication::HandleException()
-{
-    try {
-        throw;
-    } catch (const Exception& E) {
-        ShowException(E);
-    } catch (...) {
-        ShowException(Exception(QString()));
-    }
 }
 
 }  // namespace forms

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "forms/Exception.h"
+#include "forms/FormReader.h"
 #include "forms/TForm.h"
 
 #include <QApplication>
@@ -13,7 +14,7 @@ namespace forms {
 
 // The application: its Qt event loop, its forms and how it shows an exception. Exactly one
 // exists at a time, reachable through Application; it owns the forms it creates and tears
-// them down, and Qt with them, when it goes.
+// them down, and Qt with them, when it goes. The first form it creates is the main form.
 class TApplication {
 public:
     // Qt is given only the program's name: the program takes no options.
@@ -22,19 +23,20 @@ public:
     TApplication(const TApplication&) = delete;
     TApplication& operator=(const TApplication&) = delete;
 
-    // Starts Qt. Where no window can be shown at all, says so on standard error and ends the
-    // process with a failure code: there is nobody to show a message to.
+    // Starts Qt and has HandleException show through ShowException from then on. Where no
+    // window can be shown at all, says so on standard error and ends the process with a
+    // failure code: there is nobody to show a message to.
     void Initialize();
 
-    // Creates a form of class F from its description and stores it in reference; the first
-    // form created is the main form. Nothing is stored when the description fails.
+    // Creates a form of class F from its description, the resource named after F, and stores
+    // it in reference. Nothing is stored when the description fails.
     template <typename F>
     void CreateForm(F*& reference)
     {
         static_assert(std::is_base_of_v<TForm, F>, "CreateForm makes forms");
         RequireInitialized();
         auto form = std::make_unique<F>(nullptr);
-        form->LoadDescription();
+        ReadFormResource(*form);
         reference = form.get();
         Adopt(std::move(form));
     }
@@ -42,14 +44,9 @@ public:
     // Shows the main form and runs the event loop until the main form is closed.
     void Run();
 
-    // Shows the exception's message, the empty one too, in a message box and returns.
+    // Shows the exception's message, the empty one too, in a message box and returns. Needs
+    // Initialize; HandleException (Exception.h) is the way to show one at any time.
     void ShowException(const Exception& E);
-
-    // From inside a catch block of an event handler's caller: shows the exception being
-    // handled as ShowException does, an empty message for one that is no Exception.
-    void HandleException();
-
-    TForm* MainForm() const { return mainForm_; }
 
 private:
     void RequireInitialized() const;
@@ -59,8 +56,7 @@ private:
     int argc_ = 1;
     char* argv_[2] = {nullptr, nullptr};
     std::unique_ptr<QApplication> qt_;
-    std::vector<std::unique_ptr<TForm>> forms_;
-    TForm* mainForm_ = nullptr;
+    std::vector<std::unique_ptr<TForm>> forms_;  // the main form first
 };
 
 // The one application object while it exists; null before and after.

@@ -10,8 +10,6 @@ class TButton : public QPushButton {
 
 public:
     explicit TButton(QWidget* parent);
-
-    int TabOrder = 0;
 };
 
 }  // namespace forms

@@ -1,11 +1,8 @@
 #include "forms/TForm.h"
 
-#include "forms/Exception.h"
-#include "forms/FormReader.h"
 #include "forms/TMainMenu.h"
 
 #include <QCloseEvent>
-#include <QFile>
 #include <QWindow>
 
 namespace forms {
@@ -14,19 +11,6 @@ TForm::TForm(QWidget* Owner)
     : QMainWindow(Owner)
 {
     setCentralWidget(new QWidget(this));
-}
-
-void TForm::LoadDescription()
-{
-    const QString resource = QString::fromLatin1(metaObject()->className()).toUpper();
-    QFile file(QStringLiteral(":/") + resource);
-    if (!file.open(QIODevice::ReadOnly))
-        throw Exception(QStringLiteral("The form description %1 is missing.").arg(resource));
-    try {
-        ReadForm(*this, QString::fromUtf8(file.readAll()));
-    } catch (const Exception& error) {
-        throw Exception(QStringLiteral("Form description %1, %2").arg(resource, error.Message));
-    }
 }
 
 QWidget* TForm::ClientArea() const
@@ -47,14 +31,8 @@ QRect TForm::OuterGeometry() const
 
 void TForm::SetMenu(TMainMenu* menu)
 {
-    menu_ = menu;
     setMenuBar(menu);
     menu->show();
-}
-
-TMainMenu* TForm::Menu() const
-{
-    return menu_;
 }
 
 void TForm::closeEvent(QCloseEvent* event)

@@ -8,7 +8,7 @@ namespace forms {
 
 class TMainMenu;
 
-// A window whose layout comes from its form description, read by LoadDescription.
+// A window whose layout comes from its form description (see FormReader.h).
 // A derived form publishes its components as Q_PROPERTY members and its event handlers as
 // Q_INVOKABLE methods taking the sender, and the description binds both by name.
 class TForm : public QMainWindow {
@@ -17,10 +17,6 @@ class TForm : public QMainWindow {
 public:
     explicit TForm(QWidget* Owner);
 
-    // Builds the form from the resource named after its class in capitals (TForm1: ":/TFORM1").
-    // Called after construction, when the derived class's members can be found.
-    void LoadDescription();
-
     // The area below the menu bar, where controls sit.
     QWidget* ClientArea() const;
 
@@ -28,13 +24,8 @@ public:
     void SetOuterGeometry(const QRect& rect);
     QRect OuterGeometry() const;
 
+    // Shows the menu as the form's menu bar; menuBar() gives it back.
     void SetMenu(TMainMenu* menu);
-    TMainMenu* Menu() const;
-
-    // Stored by the description; the layout was made for this screen and text height.
-    int PixelsPerInch = 96;
-    int TextHeight = 13;
-    bool OldCreateOrder = false;
 
 signals:
     void Closed();
@@ -49,7 +40,6 @@ private:
 
     QRect outerGeometry_;
     QMargins appliedFrame_;
-    TMainMenu* menu_ = nullptr;
 };
 
 }  // namespace forms

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QMenuBar>
-#include <QPoint>
 
 namespace forms {
 
@@ -15,8 +14,6 @@ public:
     explicit TMainMenu(QWidget* form);
 
     void Add(TMenuItem* item);
-
-    QPoint DesignPosition;  // where it sat in the form designer; no effect at run time
 };
 
 }  // namespace forms

@@ -1,6 +1,6 @@
 #include "forms/TMenuItem.h"
 
-#include "forms/TApplication.h"
+#include "forms/Exception.h"
 
 #include <QMenu>
 #include <QWidget>
@@ -27,11 +27,9 @@ TMenuItem::TMenuItem(QObject* owner)
 
 void TMenuItem::Add(TMenuItem* item)
 {
-    if (!submenu_) {
-        submenu_ = new QMenu(NearestWidget(parent()));
-        setMenu(submenu_);
-    }
-    submenu_->addAction(item);
+    if (!menu())
+        setMenu(new QMenu(NearestWidget(parent())));  // owned by the window it hangs off
+    menu()->addAction(item);
 }
 
 void TMenuItem::Click()
@@ -41,7 +39,7 @@ void TMenuItem::Click()
     try {
         OnClick(this);
     } catch (...) {
-        Application->HandleException();
+        HandleException();
     }
 }
 

@@ -4,11 +4,9 @@
 
 #include <QAction>
 
-class QMenu;
-
 namespace forms {
 
-// A menu command; with items of its own it opens them as a submenu instead.
+// A menu command; with items of its own it opens them as a submenu, its menu(), instead.
 class TMenuItem : public QAction {
     Q_OBJECT
 
@@ -17,16 +15,12 @@ public:
     explicit TMenuItem(QObject* owner);
 
     void Add(TMenuItem* item);
-    QMenu* Submenu() const { return submenu_; }
 
-    // Runs OnClick, as choosing the item does. An exception it raises is shown by the
-    // application and goes no further: Qt's event loop must not see it.
+    // Runs OnClick, as choosing the item does. An exception it raises is shown (HandleException)
+    // and goes no further: Qt's event loop must not see it.
     void Click();
 
     TNotifyEvent OnClick;
-
-private:
-    QMenu* submenu_ = nullptr;  // owned by the window the menu hangs off
 };
 
 }  // namespace forms

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QObject>
-#include <QPoint>
 #include <QString>
 
 class QWidget;
@@ -19,7 +18,6 @@ public:
     bool Execute();
 
     QString FileName;
-    QPoint DesignPosition;  // where it sat in the form designer; no effect at run time
 };
 
 }  // namespace forms

