@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <vector>
+
 namespace {
 
 const QColor red(255, 0, 0);
@@ -127,6 +130,45 @@ TEST_F(PlayVideoTest, CommandGivenDuringPlaybackTakesOver)
     EXPECT_EQ(videowindow::Count(), 1);
     ASSERT_TRUE(videowindow::ShownColour());
     EXPECT_TRUE(IsNear(*videowindow::ShownColour(), blue));
+}
+
+TEST_F(PlayVideoTest, CommandForASourceThatFailsStillEndsTheRunningPlayback)
+{
+    // Ends on blue: still playing when the command came, it would have shown blue at the end.
+    const std::string longClip = videos.WriteLong("long.avi", 3000, red, blue);
+    const std::string missing = videos.PathOf("missing.avi");
+    MakeWindow();
+    DuringPlayback openMissing([&] { PlayVideo(missing); });
+
+    PlayVideo(longClip);
+
+    EXPECT_EQ(SourceName(), missing);
+    ASSERT_TRUE(videowindow::ShownColour());
+    EXPECT_TRUE(IsNear(*videowindow::ShownColour(), red)) << "the first playback went on";
+}
+
+TEST_F(PlayVideoTest, CancelledCommandDuringPlaybackReplaysTheFileFromItsFirstFrame)
+{
+    std::vector<QColor> colours{green};
+    colours.resize(3000, red);
+    colours.push_back(blue);
+    const std::string clip = videos.Write("long.avi", colours);
+    MakeWindow();
+    std::optional<QColor> replayStart;
+    std::unique_ptr<DuringPlayback> readReplayStart;
+    DuringPlayback cancelledOpen([&] {
+        PlayVideo(std::nullopt);
+        // The next events serviced are the replay's, after its first frame.
+        readReplayStart = std::make_unique<DuringPlayback>([&] { replayStart = videowindow::ShownColour(); });
+    });
+
+    PlayVideo(clip);
+
+    EXPECT_EQ(SourceName(), clip);
+    ASSERT_TRUE(replayStart) << "the replay showed no frame";
+    EXPECT_TRUE(IsNear(*replayStart, green)) << "the replay began with " << replayStart->name().toStdString();
+    ASSERT_TRUE(videowindow::ShownColour());
+    EXPECT_TRUE(IsNear(*videowindow::ShownColour(), blue)) << "the replay did not play to the end";
 }
 
 TEST_F(PlayVideoTest, OtherWindowsStayUsableDuringPlayback)

@@ -1,11 +1,12 @@
 #include "support/TestVideo.h"
 
-#include <QFile>
-
 #include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
 
+#include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
+#include <system_error>
 
 namespace {
 
@@ -29,14 +30,28 @@ cv::Mat SolidFrame(QColor colour, int width, int height)
 
 TestVideoFolder::TestVideoFolder()
 {
-    if (!folder_.isValid())
+    const char* temporary = std::getenv("TMPDIR");
+    std::string pattern = std::string(temporary && *temporary ? temporary : "/tmp") + "/reelview-test-XXXXXX";
+    if (!mkdtemp(pattern.data()))
         throw std::runtime_error("can't make a temporary folder");
+    folder_ = pattern;
+}
+
+TestVideoFolder::~TestVideoFolder()
+{
+    // Qt's removal decodes names and can't remove a file whose name is not valid UTF-8;
+    // the file system's own bytes can. Tests also take permissions away: give them back.
+    std::error_code error;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder_, error))
+        std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, error);
+    std::filesystem::remove_all(folder_, error);
 }
 
 std::string TestVideoFolder::PathOf(const std::string& fileName) const
 {
     // Joined as bytes: a name need not be valid UTF-8.
-    return QFile::encodeName(folder_.path()).toStdString() + '/' + fileName;
+    return folder_ + '/' + fileName;
 }
 
 std::string TestVideoFolder::Write(const std::string& fileName,

@@ -1,15 +1,18 @@
 #pragma once
 
 #include <QColor>
-#include <QTemporaryDir>
 
 #include <string>
 #include <vector>
 
-// Writes small videos of solid-colour frames into a folder that is removed with this object.
+// Writes small videos of solid-colour frames into a folder that is removed with this object,
+// whatever the names of the files in it.
 class TestVideoFolder {
 public:
     TestVideoFolder();
+    ~TestVideoFolder();
+    TestVideoFolder(const TestVideoFolder&) = delete;
+    TestVideoFolder& operator=(const TestVideoFolder&) = delete;
 
     // A Motion-JPEG AVI whose frames have the given colours, in order.
     std::string Write(const std::string& fileName, const std::vector<QColor>& frameColours,
@@ -23,5 +26,5 @@ public:
     std::string PathOf(const std::string& fileName) const;
 
 private:
-    QTemporaryDir folder_;
+    std::string folder_;  // bytes, as the file system has them
 };
