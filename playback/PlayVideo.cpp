@@ -44,6 +44,13 @@ cv::Mat currentFrame;
 bool commandRunning = false;
 unsigned long commandCount = 0;
 
+void PollKey()
+{
+    cv::pollKey();
+}
+
+EventPump pumpEvents = PollKey;
+
 void OpenCapture(const VideoSource& source)
 {
     // Release first: a camera can't be opened again while the old capture still holds it.
@@ -62,9 +69,9 @@ bool WindowShown()
 
 // Services window events, at most every eventInterval, and says whether playback goes on:
 // not once the window was closed or another command was given.
-class EventPump {
+class EventService {
 public:
-    explicit EventPump(unsigned long command)
+    explicit EventService(unsigned long command)
         : command_(command)
     {
     }
@@ -75,7 +82,7 @@ public:
         if (now - lastPump_ < eventInterval)
             return true;
         lastPump_ = now;
-        cv::pollKey();
+        pumpEvents();
         // A new command's first frame shows the window again, so it wins over a close.
         return commandCount == command_ && WindowShown();
     }
@@ -88,7 +95,7 @@ private:
 // Waits for the camera's next frame in short slices and services events between them, so a
 // camera that stops sending neither freezes the windows nor holds playback for long. False
 // when no frame came in time or playback must stop.
-bool GrabCameraFrame(const std::vector<cv::VideoCapture>& camera, EventPump& events)
+bool GrabCameraFrame(const std::vector<cv::VideoCapture>& camera, EventService& events)
 {
     const auto deadline = Clock::now() + cameraPatience;
     std::vector<int> ready;
@@ -103,7 +110,7 @@ bool GrabCameraFrame(const std::vector<cv::VideoCapture>& camera, EventPump& eve
 // given meanwhile.
 void PlayFrames(unsigned long command, bool fromCamera)
 {
-    EventPump events(command);
+    EventService events(command);
     const std::vector<cv::VideoCapture> camera{videoCapture};
     try {
         for (;;) {
@@ -166,8 +173,9 @@ const std::optional<std::string>& SourceName()
     return sourceName;
 }
 
-void ReelviewPlayVideo(const char* acceptedName, std::size_t size) noexcept
+void ReelviewPlayVideo(const char* acceptedName, std::size_t size, EventPump pump) noexcept
 {
+    pumpEvents = pump ? pump : PollKey;
     if (acceptedName)
         PlayVideo(std::string(acceptedName, size));
     else

@@ -17,7 +17,13 @@ void PlayVideo(const std::optional<std::string>& acceptedName);
 // The last accepted name, absent until the first one.
 const std::optional<std::string>& SourceName();
 
+// Services pending window events once. Playback calls it while frames play, at most every
+// 30 ms. By default it is HighGUI's own wait (cv::pollKey), which spins in 1 ms sleeps until
+// its timer fires; a program whose Qt event loop HighGUI's windows share can process its
+// pending events at once instead, which costs a fraction of that.
+using EventPump = void (*)();
+
 // PlayVideo for a program that loads playback at run time, found by the name below: the
-// accepted name's bytes, or null for none.
-extern "C" void ReelviewPlayVideo(const char* acceptedName, std::size_t size) noexcept;
+// accepted name's bytes, or null for none, and the event pump to use (null: HighGUI's).
+extern "C" void ReelviewPlayVideo(const char* acceptedName, std::size_t size, EventPump pump) noexcept;
 inline constexpr char playVideoEntry[] = "ReelviewPlayVideo";

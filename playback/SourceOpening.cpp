@@ -13,6 +13,7 @@ extern "C" {
 #include <cstring>
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,6 +53,11 @@ void ConfigureVideoLibraries()
     // Local files only, and only with demuxers that read nothing else.
     const std::string options = "protocol_whitelist;file|format_whitelist;" + AllowedFormats();
     setenv("OPENCV_FFMPEG_CAPTURE_OPTIONS", options.c_str(), 1);
+
+    // The decoder's threads would each get a malloc arena of their own, and what a large
+    // video leaves free at the top of one stays with the process (tens of MB each) whatever
+    // malloc_trim does. Sharing one arena, it all goes back when a command ends.
+    mallopt(M_ARENA_MAX, 1);
 
     // How long, in whole seconds, a camera's first frame is waited for in one piece. Later
     // frames are awaited in short slices with events serviced between them (see PlayVideo).

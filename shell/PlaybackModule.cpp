@@ -64,6 +64,13 @@ Loaded Load(const QString& path)
     return {play, {}};
 }
 
+// HighGUI's windows share the program's event loop: processing what is pending once is all a
+// pump needs, without HighGUI's wait for a timer.
+void ProcessEvents()
+{
+    QCoreApplication::processEvents();
+}
+
 std::shared_future<Loaded>& Loading()
 {
     static std::shared_future<Loaded> loading;
@@ -86,7 +93,8 @@ void PlayVideo(const std::optional<std::string>& acceptedName)
     const Loaded& loaded = Loading().get();
     if (!loaded.play)
         throw forms::Exception(loaded.error);
-    loaded.play(acceptedName ? acceptedName->data() : nullptr, acceptedName ? acceptedName->size() : 0);
+    loaded.play(acceptedName ? acceptedName->data() : nullptr, acceptedName ? acceptedName->size() : 0,
+                ProcessEvents);
 }
 
 }  // namespace playback_module
