@@ -1,115 +1,19 @@
 #include "Measures.h"
 
-#include "playback/PlayVideo.h"
-
-#include <QAbstractEventDispatcher>
 #include <QApplication>
-#include <QEvent>
 #include <QGraphicsView>
-#include <QProcess>
 #include <QWidget>
-
-#include <X11/Xlib.h>
-
-#include <opencv2/core.hpp>
-#include <opencv2/highgui.hpp>
-#include <opencv2/videoio.hpp>
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <fstream>
 #include <sstream>
 #include <thread>
-
-namespace {
-
-using Clock = std::chrono::steady_clock;
 
 double MsSince(Clock::time_point start)
 {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
-
-int CountFrames(const std::string& path)
-{
-    cv::VideoCapture capture(path, cv::CAP_FFMPEG);
-    cv::Mat frame;
-    int frames = 0;
-    while (capture.read(frame))
-        ++frames;
-    return frames;
-}
-
-// The widget that paints the picture of the window "video".
-QWidget* VideoViewport()
-{
-    for (QWidget* window : QApplication::topLevelWidgets())
-        if (window->windowTitle() == QLatin1String("video"))
-            if (auto* view = window->findChild<QGraphicsView*>())
-                return view->viewport();
-    return nullptr;
-}
-
-class PaintCounter : public QObject {
-public:
-    explicit PaintCounter(QWidget* target)
-        : target_(target)
-    {
-        if (target_)
-            target_->installEventFilter(this);
-    }
-    ~PaintCounter() override
-    {
-        if (target_)
-            target_->removeEventFilter(this);
-    }
-
-    int paints = 0;
-    Clock::time_point firstPaint{};
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint && paints++ == 0)
-            firstPaint = Clock::now();
-        return false;
-    }
-
-private:
-    QWidget* target_;
-};
-
-// Receives events posted from another thread and notes how long each waited.
-class DelayRecorder : public QObject {
-public:
-    struct Stamped : QEvent {
-        explicit Stamped(Clock::time_point at)
-            : QEvent(type())
-            , postedAt(at)
-        {
-        }
-        static Type type()
-        {
-            static const Type registered = Type(QEvent::registerEventType());
-            return registered;
-        }
-        Clock::time_point postedAt;
-    };
-
-    std::vector<double> delaysMs;
-
-protected:
-    bool event(QEvent* event) override
-    {
-        if (event->type() != Stamped::type())
-            return QObject::event(event);
-        delaysMs.push_back(MsSince(static_cast<Stamped*>(event)->postedAt));
-        return true;
-    }
-};
-
-}  // namespace
 
 double Median(std::vector<double> values)
 {
@@ -125,128 +29,100 @@ double Percentile(std::vector<double> values, double fraction)
     return values[index];
 }
 
-double BareReadFps(const std::string& path)
+QWidget* VideoViewport()
 {
-    const auto start = Clock::now();
-    cv::VideoCapture capture(path, cv::CAP_FFMPEG);
-    cv::Mat frame;
-    int frames = 0;
-    while (capture.read(frame))
-        ++frames;
-    return frames * 1000.0 / MsSince(start);
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (window->windowTitle() == QLatin1String("video"))
+            if (auto* view = window->findChild<QGraphicsView*>())
+                return view->viewport();
+    return nullptr;
 }
 
-double PlayVideoFps(const std::string& path)
+PaintCounter::PaintCounter()
 {
-    static std::map<std::string, int> frameCounts;
-    if (!frameCounts.count(path))
-        frameCounts[path] = CountFrames(path);
-    const auto start = Clock::now();
-    PlayVideo(path);
-    return frameCounts[path] * 1000.0 / MsSince(start);
+    QCoreApplication::instance()->installEventFilter(this);
 }
 
-double WaitKeyLoopFps(const std::string& path)
+PaintCounter::~PaintCounter()
 {
-    const auto start = Clock::now();
-    cv::VideoCapture capture(path, cv::CAP_FFMPEG);
-    cv::Mat frame;
-    int frames = 0;
-    while (capture.read(frame)) {
-        cv::imshow("video", frame);
-        cv::waitKey(1);
-        ++frames;
+    QCoreApplication::instance()->removeEventFilter(this);
+}
+
+bool PaintCounter::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::Paint && watched == VideoViewport() && paints++ == 0)
+        firstPaint = Clock::now();
+    return false;
+}
+
+namespace {
+
+struct Stamped : QEvent {
+    explicit Stamped(Clock::time_point at)
+        : QEvent(Kind())
+        , postedAt(at)
+    {
     }
-    return frames * 1000.0 / MsSince(start);
-}
+    static Type Kind()
+    {
+        static const Type registered = Type(QEvent::registerEventType());
+        return registered;
+    }
+    Clock::time_point postedAt;
+};
 
-PlaybackResponsiveness MeasureResponsiveness(const std::string& path)
+}  // namespace
+
+struct InputDelays::State {
+    std::atomic<bool> posting{true};
+    std::vector<double> delaysMs;
+    std::thread poster;
+};
+
+InputDelays::InputDelays()
+    : state_(std::make_unique<State>())
 {
-    DelayRecorder recorder;
-    PaintCounter paints(VideoViewport());
-    std::atomic<bool> playing{true};
-    std::thread input([&] {
-        while (playing) {
-            QCoreApplication::postEvent(&recorder, new DelayRecorder::Stamped(Clock::now()));
+    state_->poster = std::thread([this] {
+        while (state_->posting) {
+            QCoreApplication::postEvent(this, new Stamped(Clock::now()));
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     });
-    const auto start = Clock::now();
-    PlayVideo(path);
-    const double elapsedMs = MsSince(start);
-    playing = false;
-    input.join();
-    QCoreApplication::sendPostedEvents(&recorder);
-
-    PlaybackResponsiveness result;
-    result.eventDelaysMs = std::move(recorder.delaysMs);
-    result.repaintsPerSecond = paints.paints * 1000.0 / elapsedMs;
-    result.framesPerSecond = CountFrames(path) * 1000.0 / elapsedMs;
-    return result;
 }
 
-double FirstFrameMs(const std::string& path)
+InputDelays::~InputDelays()
 {
-    PaintCounter paints(VideoViewport());
-    const auto start = Clock::now();
-    PlayVideo(path);
-    if (paints.paints == 0)
-        return -1;
-    return std::chrono::duration<double, std::milli>(paints.firstPaint - start).count();
+    Stop();
 }
 
-double StartUpMs(const std::string& program)
+std::vector<double> InputDelays::Stop()
 {
-    Display* display = XOpenDisplay(nullptr);
-    if (!display)
-        return -1;
-    const Window root = DefaultRootWindow(display);
-    auto mainWindowShown = [&] {
-        Window rootReturn, parent;
-        Window* children = nullptr;
-        unsigned count = 0;
-        bool shown = false;
-        if (!XQueryTree(display, root, &rootReturn, &parent, &children, &count))
-            return false;
-        for (unsigned i = 0; i < count && !shown; ++i) {
-            char* name = nullptr;
-            XWindowAttributes attributes;
-            if (XFetchName(display, children[i], &name) && name) {
-                shown = std::string(name) == "Form1"
-                    && XGetWindowAttributes(display, children[i], &attributes)
-                    && attributes.map_state == IsViewable;
-                XFree(name);
-            }
-        }
-        if (children)
-            XFree(children);
-        return shown;
-    };
-
-    QProcess process;
-    const auto start = Clock::now();
-    process.start(QString::fromStdString(program), QStringList());
-    double shownMs = -1;
-    while (MsSince(start) < 10000) {
-        if (mainWindowShown()) {
-            shownMs = MsSince(start);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    if (state_->poster.joinable()) {
+        state_->posting = false;
+        state_->poster.join();
+        QCoreApplication::sendPostedEvents(this);
     }
-    process.kill();
-    process.waitForFinished();
-    XCloseDisplay(display);
-    return shownMs;
+    return state_->delaysMs;
 }
 
-double ResidentMiB()
+bool InputDelays::event(QEvent* event)
+{
+    if (event->type() != Stamped::Kind())
+        return QObject::event(event);
+    state_->delaysMs.push_back(MsSince(static_cast<Stamped*>(event)->postedAt));
+    return true;
+}
+
+namespace {
+
+double StatusMiB(const char* field)
 {
     std::ifstream status("/proc/self/status");
+    const std::string prefix = std::string(field) + ':';
     std::string line;
     while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            std::istringstream fields(line.substr(6));
+        if (line.rfind(prefix, 0) == 0) {
+            std::istringstream fields(line.substr(prefix.size()));
             double kib = 0;
             fields >> kib;
             return kib / 1024.0;
@@ -255,39 +131,19 @@ double ResidentMiB()
     return 0;
 }
 
-namespace {
-
-cv::Mat FirstFrame(const std::string& path)
-{
-    cv::VideoCapture capture(path, cv::CAP_FFMPEG);
-    cv::Mat frame;
-    capture.read(frame);
-    return frame;
-}
-
 }  // namespace
 
-double ImshowMs(const std::string& path)
+double ResidentMiB()
 {
-    const cv::Mat frame = FirstFrame(path);
-    constexpr int shows = 200;
-    const auto start = Clock::now();
-    for (int i = 0; i < shows; ++i)
-        cv::imshow("video", frame);
-    const double ms = MsSince(start) / shows;
-    cv::pollKey();
-    return ms;
+    return StatusMiB("VmRSS");
 }
 
-double PumpMs(const std::string& path)
+double PeakResidentMiB()
 {
-    const cv::Mat frame = FirstFrame(path);
-    std::vector<double> pumps;
-    for (int i = 0; i < 50; ++i) {
-        cv::imshow("video", frame);
-        const auto start = Clock::now();
-        cv::pollKey();
-        pumps.push_back(MsSince(start));
-    }
-    return Median(pumps);
+    return StatusMiB("VmHWM");
+}
+
+void ResetPeakMemory()
+{
+    std::ofstream("/proc/self/clear_refs") << "5";
 }

@@ -1,34 +1,60 @@
 #pragma once
 
+#include <QEvent>
+#include <QObject>
+
+#include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
-// Frames per second of three ways to play a file to its end.
-double BareReadFps(const std::string& path);         // read only: the decoder's ceiling
-double PlayVideoFps(const std::string& path);        // the program's playback command
-double WaitKeyLoopFps(const std::string& path);      // imshow + waitKey(1) after every frame
+class QWidget;
 
-struct PlaybackResponsiveness {
-    std::vector<double> eventDelaysMs;  // posted from another thread, as input arrives
-    double repaintsPerSecond = 0;
-    double framesPerSecond = 0;
-};
-// Plays the file once while events are posted to the GUI thread every few milliseconds.
-PlaybackResponsiveness MeasureResponsiveness(const std::string& path);
+// The tools every measurement uses: a clock, statistics, the "video" window's painting, the
+// delay of events given to the GUI thread, and the process's memory.
 
-// From the playback command's call to the first frame painted in "video".
-double FirstFrameMs(const std::string& path);
+using Clock = std::chrono::steady_clock;
 
-// From starting the program to its main window shown on the X display.
-double StartUpMs(const std::string& program);
-
-// The process's resident memory, in MiB.
-double ResidentMiB();
-
+double MsSince(Clock::time_point start);
 double Median(std::vector<double> values);
 double Percentile(std::vector<double> values, double fraction);
 
-// The parts of a frame's cost in the playback loop, from the file's first frame: showing it
-// in "video", and one event pump that paints it.
-double ImshowMs(const std::string& path);
-double PumpMs(const std::string& path);
+// The widget that paints the picture of the window "video"; null while there is none.
+QWidget* VideoViewport();
+
+// Counts the paints of the picture in "video", a window made before or after it starts, and
+// notes when the first came.
+class PaintCounter : public QObject {
+public:
+    PaintCounter();
+    ~PaintCounter() override;
+
+    int paints = 0;
+    Clock::time_point firstPaint{};
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+};
+
+// Posts an event to the GUI thread every 5 ms from a thread of its own, as input arrives, and
+// notes how long each waited before the GUI thread handled it.
+class InputDelays : public QObject {
+public:
+    InputDelays();
+    ~InputDelays() override;
+
+    // Stops posting and returns the delays, in ms, of the events handled so far.
+    std::vector<double> Stop();
+
+protected:
+    bool event(QEvent* event) override;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;  // shared with the posting thread
+};
+
+// The process's resident memory, and its peak since ResetPeakMemory, in MiB.
+double ResidentMiB();
+double PeakResidentMiB();
+void ResetPeakMemory();

@@ -1,0 +1,134 @@
+#include "Playback.h"
+
+#include "Measures.h"
+
+#include "shell/PlaybackModule.h"
+
+#include <QCoreApplication>
+
+#include <opencv2/core.hpp>
+#include <opencv2/highgui.hpp>
+#include <opencv2/videoio.hpp>
+
+#include <functional>
+#include <map>
+
+namespace {
+
+// Reads the file to its end, handing each frame to perFrame; returns frames per second.
+double ReadLoopFps(const std::string& path, const std::function<void(const cv::Mat&)>& perFrame)
+{
+    const auto start = Clock::now();
+    cv::VideoCapture capture(path, cv::CAP_FFMPEG);
+    cv::Mat frame;
+    int frames = 0;
+    while (capture.read(frame)) {
+        perFrame(frame);
+        ++frames;
+    }
+    return frames * 1000.0 / MsSince(start);
+}
+
+int FrameCount(const std::string& path)
+{
+    static std::map<std::string, int> counts;
+    if (!counts.count(path)) {
+        int frames = 0;
+        ReadLoopFps(path, [&frames](const cv::Mat&) { ++frames; });
+        counts[path] = frames;
+    }
+    return counts[path];
+}
+
+cv::Mat FirstFrame(const std::string& path)
+{
+    cv::VideoCapture capture(path, cv::CAP_FFMPEG);
+    cv::Mat frame;
+    capture.read(frame);
+    return frame;
+}
+
+// The median time of one call of pump right after a frame was shown.
+double ShowAndPumpMs(const std::string& path, const std::function<void()>& pump)
+{
+    const cv::Mat frame = FirstFrame(path);
+    std::vector<double> pumps;
+    for (int i = 0; i < 50; ++i) {
+        cv::imshow("video", frame);
+        const auto start = Clock::now();
+        pump();
+        pumps.push_back(MsSince(start));
+    }
+    return Median(pumps);
+}
+
+}  // namespace
+
+double BareReadFps(const std::string& path)
+{
+    return ReadLoopFps(path, [](const cv::Mat&) {});
+}
+
+double PlayVideoFps(const std::string& path)
+{
+    const int frames = FrameCount(path);
+    const auto start = Clock::now();
+    playback_module::PlayVideo(path);
+    return frames * 1000.0 / MsSince(start);
+}
+
+double WaitKeyLoopFps(const std::string& path)
+{
+    return ReadLoopFps(path, [](const cv::Mat& frame) {
+        cv::imshow("video", frame);
+        cv::waitKey(1);
+    });
+}
+
+Responsiveness PlaybackResponsiveness(const std::string& path)
+{
+    PaintCounter paints;
+    InputDelays input;
+    const auto start = Clock::now();
+    playback_module::PlayVideo(path);
+    const double elapsedMs = MsSince(start);
+
+    Responsiveness result;
+    result.eventDelaysMs = input.Stop();
+    result.repaintsPerSecond = paints.paints * 1000.0 / elapsedMs;
+    result.framesPerSecond = FrameCount(path) * 1000.0 / elapsedMs;
+    return result;
+}
+
+double FirstFrameMs(const std::string& path)
+{
+    PaintCounter paints;
+    const auto start = Clock::now();
+    playback_module::PlayVideo(path);
+    if (paints.paints == 0)
+        return -1;
+    return std::chrono::duration<double, std::milli>(paints.firstPaint - start).count();
+}
+
+double ImshowMs(const std::string& path)
+{
+    const cv::Mat frame = FirstFrame(path);
+    constexpr int shows = 200;
+    const auto start = Clock::now();
+    for (int i = 0; i < shows; ++i)
+        cv::imshow("video", frame);
+    const double ms = MsSince(start) / shows;
+    QCoreApplication::processEvents();
+    return ms;
+}
+
+double PumpMs(const std::string& path)
+{
+    // What the program's pump does.
+    return ShowAndPumpMs(path, [] { QCoreApplication::processEvents(); });
+}
+
+double PollKeyMs(const std::string& path)
+{
+    return ShowAndPumpMs(path, [] { cv::pollKey(); });
+}
