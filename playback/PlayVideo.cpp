@@ -106,6 +106,17 @@ bool GrabCameraFrame(const std::vector<cv::VideoCapture>& camera, EventService& 
     return !ready.empty();
 }
 
+// Reads the next frame into currentFrame. A camera's first frame starts its stream and is
+// read in one piece (OpenCV waits for it up to OPENCV_VIDEOIO_V4L_SELECT_TIMEOUT); later ones
+// are awaited in slices. So events are serviced only once a frame is on screen, as for a file.
+bool ReadFrame(bool fromCamera, bool first, const std::vector<cv::VideoCapture>& camera,
+               EventService& events)
+{
+    if (fromCamera && !first)
+        return GrabCameraFrame(camera, events) && videoCapture.retrieve(currentFrame);
+    return videoCapture.read(currentFrame);
+}
+
 // Shows frames until the capture yields none, the window was closed, or another command was
 // given meanwhile.
 void PlayFrames(unsigned long command, bool fromCamera)
@@ -113,11 +124,8 @@ void PlayFrames(unsigned long command, bool fromCamera)
     EventService events(command);
     const std::vector<cv::VideoCapture> camera{videoCapture};
     try {
-        for (;;) {
-            const bool read = fromCamera
-                ? GrabCameraFrame(camera, events) && videoCapture.retrieve(currentFrame)
-                : videoCapture.read(currentFrame);
-            if (!read || currentFrame.empty())
+        for (bool first = true;; first = false) {
+            if (!ReadFrame(fromCamera, first, camera, events) || currentFrame.empty())
                 break;
             cv::imshow(windowName, currentFrame);
             if (!events.Service())

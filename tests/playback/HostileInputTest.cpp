@@ -4,6 +4,7 @@
 #include "playback/PlayVideo.h"
 #include "playback/SourceOpening.h"
 
+#include "support/Colours.h"
 #include "support/TestVideo.h"
 #include "support/VideoWindow.h"
 
@@ -34,9 +35,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const QColor red(255, 0, 0);
-const QColor green(0, 255, 0);
-const QColor blue(0, 0, 255);
+using namespace testcolours;
 
 enum class Outcome { Fails, Plays };
 

@@ -1,5 +1,6 @@
 #include "playback/PlayVideo.h"
 
+#include "support/Colours.h"
 #include "support/DuringPlayback.h"
 #include "support/TestVideo.h"
 #include "support/VideoWindow.h"
@@ -16,10 +17,7 @@
 
 namespace {
 
-const QColor red(255, 0, 0);
-const QColor green(0, 255, 0);
-const QColor blue(0, 0, 255);
-const QColor white(255, 255, 255);
+using namespace testcolours;
 
 class PlayVideoTest : public testing::Test {
 protected:

@@ -1,5 +1,6 @@
 #include "playback/PlayVideo.h"
 
+#include "support/Colours.h"
 #include "support/TestVideo.h"
 
 #include <QColor>
@@ -23,7 +24,7 @@ int Entries(const char* folder)
 TEST(Resources, ManyCommandsLeaveNoFilesOrThreadsBehind)
 {
     TestVideoFolder videos;
-    const std::string clip = videos.Write("clip.avi", {QColor(Qt::red), QColor(Qt::blue)});
+    const std::string clip = videos.Write("clip.avi", {testcolours::red, testcolours::blue});
     const std::string missing = videos.PathOf("missing.avi");
     const std::string empty = videos.WriteEmpty("empty.avi");
     auto commands = [&](int rounds) {

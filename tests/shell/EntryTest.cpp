@@ -5,8 +5,10 @@
 #include "playback/PlayVideo.h"
 #include "shell/Unit1.h"
 
+#include "support/Colours.h"
 #include "support/DuringPlayback.h"
 #include "support/ModalWatcher.h"
+#include "support/ProgramResources.h"
 #include "support/TestVideo.h"
 #include "support/VideoWindow.h"
 
@@ -38,10 +40,6 @@ public:
     }
 };
 
-static void InitResources()
-{
-    Q_INIT_RESOURCE(resources);  // outside any namespace, as the macro requires
-}
 
 namespace {
 
@@ -98,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 class Entry : public testing::Test {
 protected:
-    void SetUp() override { InitResources(); }
+    void SetUp() override { InitProgramResources(); }
 
     static int RunProgram()
     {
@@ -124,11 +122,11 @@ TEST_F(Entry, ClosingTheMainFormEndsTheEventLoopWithExitCodeZero)
 
 TEST_F(Entry, ClosingTheMainFormDuringPlaybackStopsItAndEndsTheProgram)
 {
-    const std::string path = videos.WriteLong("long.avi", 3000, QColor(255, 0, 0), QColor(0, 0, 255));
+    const std::string path = videos.WriteLong("long.avi", 3000, testcolours::red, testcolours::blue);
     std::unique_ptr<DuringPlayback> closeMainForm;
     bool playbackReturned = false;
     QTimer::singleShot(50, [&] {
-        PlayVideo(videos.Write("one.avi", {QColor(255, 0, 0)}));  // the window exists: the next pump is playback's
+        PlayVideo(videos.Write("one.avi", {testcolours::red}));  // the window exists: the next pump is playback's
         closeMainForm = std::make_unique<DuringPlayback>([] { Form1->close(); });
         PlayVideo(path);
         playbackReturned = true;

@@ -3,34 +3,33 @@
 #include "forms/TApplication.h"
 #include "playback/PlayVideo.h"
 
+#include "support/Colours.h"
 #include "support/ModalWatcher.h"
+#include "support/ProgramResources.h"
 #include "support/TestVideo.h"
 #include "support/VideoWindow.h"
+#include "support/fake_camera/FakeCamera.h"
+#include "support/fake_camera/WhenPictureShown.h"
 
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QMenu>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
-static void InitResources()
-{
-    Q_INIT_RESOURCE(resources);  // outside any namespace, as the macro requires
-}
+#include <cstdlib>
+
 
 namespace {
 
-const QColor red(255, 0, 0);
-const QColor blue(0, 0, 255);
-const QColor green(0, 255, 0);
+using namespace testcolours;
 
 // Each test runs in a process of its own (ctest), with the one main form the program has.
 class MainForm : public testing::Test {
 protected:
     void SetUp() override
     {
-        InitResources();
+        InitProgramResources();
         forms::Application->CreateForm(Form1);
         Form1->show();
     }
@@ -108,18 +107,28 @@ TEST_F(MainForm, OpenPlaysTheAcceptedFile)
     EXPECT_TRUE(ShowsColour(blue));
 }
 
+// Camera 0 is the fake V4L2 camera linked into this program (tests/support/fake_camera).
 TEST_F(MainForm, CancelledFirstOpenPlaysTheDefaultCamera)
 {
-    if (QFileInfo::exists("/dev/video0"))
-        GTEST_SKIP() << "a camera is attached: it would play until closed";
+    const QColor cameraColour(0xff, 0x80, 0x00);
+    setenv("FAKE_CAMERA_COLOUR", "FF8000", 1);
     ModalWatcher user(Cancel);
+    std::optional<QColor> shown;
+    // A live camera plays until its window is closed, as a user would close it.
+    WhenPictureShown closeWindow(cameraColour, [&shown](std::optional<QColor> colour) {
+        shown = colour;
+        if (QWidget* window = videowindow::Find())
+            window->close();
+    });
 
     ChooseOpen();
 
     EXPECT_EQ(user.Answered(), 1);
     EXPECT_FALSE(SourceName()) << "a cancelled dialog handed over a name";
     EXPECT_EQ(videowindow::Count(), 1);
-    EXPECT_TRUE(videowindow::IsShown());
+    ASSERT_TRUE(shown) << "the video window showed no picture";
+    EXPECT_TRUE(IsNear(*shown, cameraColour)) << "shows " << shown->name().toStdString();
+    EXPECT_EQ(fakecamera::OpenDescriptors(), 0) << "the camera was left open";
 }
 
 TEST_F(MainForm, CancelledLaterOpenPlaysTheLastAcceptedFileAgain)

@@ -1,0 +1,159 @@
+// Camera playback against the fake V4L2 camera linked into this program
+// (tests/support/fake_camera): OpenCV's own V4L2 back end runs, only the device is fake.
+#include "playback/PlayVideo.h"
+
+#include "support/Colours.h"
+#include "support/ModalWatcher.h"
+#include "support/TestVideo.h"
+#include "support/VideoWindow.h"
+#include "support/fake_camera/FakeCamera.h"
+#include "support/fake_camera/WhenPictureShown.h"
+
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+const QColor cameraColour(0xff, 0x80, 0x00);
+using namespace testcolours;
+
+milliseconds Between(Clock::time_point from, Clock::time_point to)
+{
+    return std::chrono::duration_cast<milliseconds>(to - from);
+}
+
+// Each test runs in a process of its own (ctest), so the camera's settings, read when it is
+// opened, are the test's own; no file name was ever accepted, so PlayVideo plays camera 0.
+class CameraPlayback : public testing::Test {
+protected:
+    void SetUp() override { setenv("FAKE_CAMERA_COLOUR", "FF8000", 1); }
+
+    static bool CameraOpen() { return fakecamera::OpenDescriptors() > 0; }
+
+    TestVideoFolder videos;
+};
+
+TEST_F(CameraPlayback, LiveCameraPlaysUntilTheWindowIsClosedThenTheDeviceIsClosed)
+{
+    std::optional<QColor> shown;
+    bool openWhilePlaying = false;
+    Clock::time_point closedAt;
+    WhenPictureShown closeWindow(cameraColour, [&](std::optional<QColor> colour) {
+        shown = colour;
+        // Still playing a moment later: a live stream does not end by itself.
+        QTimer::singleShot(500, [&] {
+            openWhilePlaying = CameraOpen();
+            closedAt = Clock::now();
+            if (QWidget* window = videowindow::Find())
+                window->close();
+        });
+    });
+
+    PlayVideo(std::nullopt);
+
+    ASSERT_TRUE(shown) << "the camera's picture never showed";
+    EXPECT_TRUE(IsNear(*shown, cameraColour)) << "shows " << shown->name().toStdString();
+    EXPECT_TRUE(openWhilePlaying) << "playback ended before the window was closed";
+    EXPECT_LT(Between(closedAt, Clock::now()), milliseconds(1000)) << "closing the window did not end playback";
+    EXPECT_FALSE(videowindow::IsShown());
+    EXPECT_EQ(fakecamera::OpenDescriptors(), 0) << "the camera was left open";
+}
+
+TEST_F(CameraPlayback, FileOpenedDuringCameraPlaybackReplacesItAndClosesTheCamera)
+{
+    const std::string clip = videos.WriteLong("long.avi", 3000, red, blue);
+    bool cameraWasOpen = false;
+    std::optional<QColor> shownAfterOpen;
+    int cameraDescriptorsAfterOpen = -1;
+    std::unique_ptr<WhenPictureShown> fileShown;
+    WhenPictureShown openFile(cameraColour, [&](std::optional<QColor>) {
+        cameraWasOpen = CameraOpen();
+        PlayVideo(clip);  // returns at once: the running command plays it instead
+        // Checked while the file plays, not after: the camera must go when the file takes over.
+        fileShown = std::make_unique<WhenPictureShown>(red, [&](std::optional<QColor> colour) {
+            shownAfterOpen = colour;
+            cameraDescriptorsAfterOpen = fakecamera::OpenDescriptors();
+            if (QWidget* window = videowindow::Find())
+                window->close();
+        });
+    });
+
+    PlayVideo(std::nullopt);
+
+    EXPECT_TRUE(cameraWasOpen);
+    EXPECT_EQ(SourceName(), clip);
+    ASSERT_TRUE(shownAfterOpen) << "the file's picture never showed";
+    EXPECT_TRUE(IsNear(*shownAfterOpen, red)) << "shows " << shownAfterOpen->name().toStdString();
+    EXPECT_EQ(cameraDescriptorsAfterOpen, 0) << "the camera stayed open behind the file";
+    EXPECT_EQ(videowindow::Count(), 1);
+}
+
+TEST_F(CameraPlayback, VanishingCameraEndsPlaybackSilently)
+{
+    constexpr milliseconds vanishAfter(800);
+    setenv("FAKE_CAMERA_VANISH_AFTER_MS", "800", 1);
+    QStringList messages;
+    ModalWatcher user(ModalWatcher::AcknowledgeMessages(messages));
+    std::optional<QColor> shown;
+    WhenPictureShown readPicture(cameraColour, [&](std::optional<QColor> colour) { shown = colour; });
+
+    PlayVideo(std::nullopt);
+
+    const auto returnedAt = Clock::now();
+    const auto streamStart = fakecamera::LastStreamStart();
+    ASSERT_TRUE(streamStart) << "the camera never streamed";
+    const auto vanishedAt = *streamStart + vanishAfter;
+    ASSERT_TRUE(returnedAt >= vanishedAt) << "playback ended before the camera vanished";
+    // Far less than OpenCV's 10 s wait for a frame: the unplugging itself ended playback.
+    EXPECT_LT(Between(vanishedAt, returnedAt), milliseconds(2000));
+    EXPECT_EQ(user.Answered(), 0) << messages.join('\n').toStdString();
+    ASSERT_TRUE(shown) << "the camera's picture never showed";
+    EXPECT_TRUE(IsNear(*shown, cameraColour)) << "shows " << shown->name().toStdString();
+    EXPECT_EQ(fakecamera::OpenDescriptors(), 0) << "the unplugged camera's descriptor was kept";
+}
+
+// A camera that stops sending must not freeze the program: playback gives up within about a
+// second and events keep being serviced while it waits.
+TEST_F(CameraPlayback, StalledCameraEndsPlaybackPromptlyAndEventsKeepFlowing)
+{
+    constexpr milliseconds stallAfter(1500);
+    setenv("FAKE_CAMERA_STALL_AFTER_MS", "1500", 1);
+    std::optional<QColor> shown;
+    WhenPictureShown readPicture(cameraColour, [&](std::optional<QColor> colour) { shown = colour; });
+    std::vector<Clock::time_point> ticks;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, &ticker, [&] { ticks.push_back(Clock::now()); });
+    ticker.start(20);
+
+    PlayVideo(std::nullopt);
+
+    const auto returnedAt = Clock::now();
+    const auto streamStart = fakecamera::LastStreamStart();
+    ASSERT_TRUE(streamStart) << "the camera never streamed";
+    const auto stalledAt = *streamStart + stallAfter;
+    ticks.push_back(returnedAt);
+    milliseconds longestGap(0);
+    for (std::size_t i = 1; i < ticks.size(); ++i)
+        if (ticks[i] > stalledAt)
+            longestGap = std::max(longestGap, Between(std::max(ticks[i - 1], stalledAt), ticks[i]));
+    ASSERT_TRUE(shown) << "the camera's picture never showed";
+    EXPECT_TRUE(IsNear(*shown, cameraColour));
+    ASSERT_TRUE(returnedAt > stalledAt) << "playback ended before the camera stalled";
+    EXPECT_LE(Between(stalledAt, returnedAt), milliseconds(2500))
+        << "playback ended " << Between(stalledAt, returnedAt).count() << " ms after the camera stalled";
+    EXPECT_LE(longestGap, milliseconds(100))
+        << "a 20 ms timer went " << longestGap.count() << " ms without firing while the camera was stalled";
+    EXPECT_EQ(fakecamera::OpenDescriptors(), 0) << "the stalled camera was left open";
+}
+
+}  // namespace

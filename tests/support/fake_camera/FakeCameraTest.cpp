@@ -1,0 +1,186 @@
+#include "support/fake_camera/FakeCamera.h"
+
+#include <opencv2/core.hpp>
+#include <opencv2/videoio.hpp>
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// OpenCV reads its wait for a frame once per process, at its first wait: a second, not ten,
+// keeps the stalled camera's test short, whichever test runs first.
+const bool shortFrameWait = setenv("OPENCV_VIDEOIO_V4L_SELECT_TIMEOUT", "1", 1) == 0;
+
+// Sets environment variables for one test and restores them after it.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(std::initializer_list<std::pair<const char*, const char*>> variables)
+    {
+        for (const auto& [name, value] : variables) {
+            const char* old = std::getenv(name);
+            saved_.push_back({name, old ? std::optional<std::string>(old) : std::nullopt});
+            setenv(name, value, 1);
+        }
+    }
+    ~ScopedEnvironment()
+    {
+        for (const auto& [name, value] : saved_)
+            value ? setenv(name.c_str(), value->c_str(), 1) : unsetenv(name.c_str());
+    }
+
+private:
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+cv::VideoCapture OpenCamera()
+{
+    return cv::VideoCapture(0, cv::CAP_V4L2);
+}
+
+milliseconds Since(Clock::time_point start)
+{
+    return std::chrono::duration_cast<milliseconds>(Clock::now() - start);
+}
+
+// Reads until a read fails; returns how long the failing read took.
+milliseconds DurationOfFirstFailingRead(cv::VideoCapture& camera, milliseconds limit)
+{
+    cv::Mat frame;
+    const auto start = Clock::now();
+    while (Since(start) < limit) {
+        const auto before = Clock::now();
+        if (!camera.read(frame))
+            return Since(before);
+    }
+    ADD_FAILURE() << "every read succeeded for " << limit.count() << " ms";
+    return milliseconds::max();
+}
+
+TEST(FakeCamera, OpenCvReadsTheConfiguredPictureExactly)
+{
+    ScopedEnvironment settings{{"FAKE_CAMERA_COLOUR", "C01040"}, {"FAKE_CAMERA_SIZE", "96x64"}};
+    cv::VideoCapture camera = OpenCamera();
+    ASSERT_TRUE(camera.isOpened());
+
+    cv::Mat frame;
+    ASSERT_TRUE(camera.read(frame));
+
+    ASSERT_EQ(frame.type(), CV_8UC3);
+    EXPECT_EQ(frame.size(), cv::Size(96, 64));
+    // Every pixel, not only one: a wrong stride or offset shows as a stripe somewhere.
+    EXPECT_EQ(cv::countNonZero(frame.reshape(1) != cv::Mat(frame.size(), CV_8UC3, cv::Scalar(0x40, 0x10, 0xc0)).reshape(1)), 0);
+}
+
+TEST(FakeCamera, DeliversFramesAtTheConfiguredRate)
+{
+    ScopedEnvironment settings{{"FAKE_CAMERA_FPS", "50"}};
+    cv::VideoCapture camera = OpenCamera();
+    ASSERT_TRUE(camera.isOpened());
+    cv::Mat frame;
+    ASSERT_TRUE(camera.read(frame));
+
+    const auto start = Clock::now();
+    for (int i = 0; i < 25; ++i)
+        ASSERT_TRUE(camera.read(frame));
+
+    // 25 frames at 50 per second: never faster; slower only as much as a busy machine makes it.
+    EXPECT_GE(Since(start), milliseconds(450));
+    EXPECT_LE(Since(start), milliseconds(1500));
+}
+
+TEST(FakeCamera, WaitAnyFindsTheNextFrame)
+{
+    cv::VideoCapture camera = OpenCamera();
+    ASSERT_TRUE(camera.isOpened());
+    std::vector<int> ready;
+
+    // poll() on the device's descriptor, then a grab: the FIFO has to be a real pollable one.
+    ASSERT_TRUE(cv::VideoCapture::waitAny({camera}, ready, 1'000'000'000));
+
+    EXPECT_EQ(ready, std::vector<int>{0});
+    cv::Mat frame;
+    EXPECT_TRUE(camera.retrieve(frame));
+    EXPECT_FALSE(frame.empty());
+}
+
+TEST(FakeCamera, StalledCameraStaysOpenAndSendsNothing)
+{
+    ASSERT_TRUE(shortFrameWait);
+    ScopedEnvironment settings{{"FAKE_CAMERA_STALL_AFTER_MS", "300"}};
+    cv::VideoCapture camera = OpenCamera();
+    ASSERT_TRUE(camera.isOpened());
+
+    // Failing only after the whole wait: the device was alive and quiet, not broken.
+    EXPECT_GE(DurationOfFirstFailingRead(camera, milliseconds(5000)), milliseconds(900));
+    EXPECT_GT(fakecamera::OpenDescriptors(), 0);
+    camera.release();
+    EXPECT_EQ(fakecamera::OpenDescriptors(), 0);
+}
+
+TEST(FakeCamera, VanishingCameraWakesAWaitingReadAndFailsFromThenOn)
+{
+    ScopedEnvironment settings{{"FAKE_CAMERA_VANISH_AFTER_MS", "300"}};
+    cv::VideoCapture camera = OpenCamera();
+    ASSERT_TRUE(camera.isOpened());
+
+    // Well within OpenCV's wait: the vanishing woke it up.
+    EXPECT_LT(DurationOfFirstFailingRead(camera, milliseconds(5000)), milliseconds(500));
+    cv::Mat frame;
+    EXPECT_FALSE(camera.read(frame));
+    camera.release();
+    EXPECT_EQ(fakecamera::OpenDescriptors(), 0);
+}
+
+TEST(FakeCamera, LeavesNothingInTheTemporaryFolder)
+{
+    char folder[] = "/tmp/fake-camera-test.XXXXXX";
+    ASSERT_TRUE(mkdtemp(folder));
+    const auto entries = [&folder] {
+        int count = 0;
+        if (DIR* listing = opendir(folder)) {
+            while (const dirent* entry = readdir(listing))
+                count += std::string(entry->d_name) != "." && std::string(entry->d_name) != "..";
+            closedir(listing);
+        }
+        return count;
+    };
+    {
+        ScopedEnvironment settings{{"TMPDIR", folder}};
+        cv::VideoCapture camera = OpenCamera();
+        ASSERT_TRUE(camera.isOpened());
+        cv::Mat frame;
+        ASSERT_TRUE(camera.read(frame));
+
+        EXPECT_EQ(entries(), 0) << "the FIFO's folder outlived the open";
+        EXPECT_GT(fakecamera::OpenDescriptors(), 0) << "the open device is not visible in /proc";
+    }
+    EXPECT_EQ(entries(), 0);
+    EXPECT_EQ(fakecamera::OpenDescriptors(), 0);
+    rmdir(folder);
+}
+
+TEST(FakeCamera, MalformedSettingFailsTheOpen)
+{
+    for (const char* colour : {"green", "12345", "1234567", "12345G"}) {
+        ScopedEnvironment settings{{"FAKE_CAMERA_COLOUR", colour}};
+        EXPECT_FALSE(OpenCamera().isOpened()) << colour;
+    }
+    ScopedEnvironment settings{{"FAKE_CAMERA_SIZE", "161x120"}};
+    EXPECT_FALSE(OpenCamera().isOpened()) << "odd width";
+    EXPECT_EQ(fakecamera::OpenDescriptors(), 0);
+}
+
+}  // namespace
