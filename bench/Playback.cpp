@@ -124,8 +124,7 @@ double ImshowMs(const std::string& path)
 
 double PumpMs(const std::string& path)
 {
-    // What the program's pump does.
-    return ShowAndPumpMs(path, [] { QCoreApplication::processEvents(); });
+    return ShowAndPumpMs(path, playback_module::PumpEvents);
 }
 
 double PollKeyMs(const std::string& path)

@@ -137,6 +137,17 @@ void PlayFrames(unsigned long command, bool fromCamera)
     currentFrame.release();
 }
 
+// A large video's frames leave hundreds of megabytes free but held by the process. They go
+// back to the system; up to what the allocator keeps on its own for reuse (its largest trim
+// threshold), they stay: handing back an HD video's few dozen megabytes would make the next
+// command fault them in again and show its first frame 50 ms later.
+void GiveBackMemory()
+{
+    constexpr std::size_t keptForReuse = 64 << 20;
+    if (mallinfo2().fordblks > keptForReuse)
+        malloc_trim(0);
+}
+
 bool EnsureWindow()
 {
     try {
@@ -169,11 +180,9 @@ void PlayVideo(const std::optional<std::string>& acceptedName)
             PlayFrames(played, source.kind == VideoSource::Kind::Camera);
     }
     commandRunning = false;
-    // Nothing plays any more: free the file or camera (a camera's light goes out), and give
-    // the decoder's memory back to the system; a large video's frames leave hundreds of
-    // megabytes free but held otherwise.
+    // Nothing plays any more: free the file or camera (a camera's light goes out).
     videoCapture.release();
-    malloc_trim(0);
+    GiveBackMemory();
 }
 
 const std::optional<std::string>& SourceName()

@@ -64,13 +64,6 @@ Loaded Load(const QString& path)
     return {play, {}};
 }
 
-// HighGUI's windows share the program's event loop: processing what is pending once is all a
-// pump needs, without HighGUI's wait for a timer.
-void ProcessEvents()
-{
-    QCoreApplication::processEvents();
-}
-
 std::shared_future<Loaded>& Loading()
 {
     static std::shared_future<Loaded> loading;
@@ -78,6 +71,13 @@ std::shared_future<Loaded>& Loading()
 }
 
 }  // namespace
+
+void PumpEvents()
+{
+    // One pass of the event dispatcher handles only the sources of one priority; passes go on
+    // while there is work, for 10 ms at the most, so a pump never holds up the frames for long.
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
 
 void StartLoading()
 {
@@ -94,7 +94,7 @@ void PlayVideo(const std::optional<std::string>& acceptedName)
     if (!loaded.play)
         throw forms::Exception(loaded.error);
     loaded.play(acceptedName ? acceptedName->data() : nullptr, acceptedName ? acceptedName->size() : 0,
-                ProcessEvents);
+                PumpEvents);
 }
 
 }  // namespace playback_module

@@ -13,6 +13,11 @@ namespace playback_module {
 // the program's folder). Does nothing once started.
 void StartLoading();
 
+// What the module calls to service window events while frames play. HighGUI's windows share
+// the program's event loop, so processing what is pending is all it takes, without HighGUI's
+// own wait for a timer.
+void PumpEvents();
+
 // Plays through the module, loading it first if need be. Throws forms::Exception saying
 // what is wrong and where when the module is missing or broken.
 void PlayVideo(const std::optional<std::string>& acceptedName);
