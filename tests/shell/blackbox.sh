@@ -25,17 +25,14 @@ cp "$video" "$damaged"
 size=$(stat -c %s "$damaged")
 head -c 4000 /dev/urandom | dd of="$damaged" bs=1 seek=$((size / 2)) conv=notrunc status=none
 
-# A desktop session has a runtime folder; without one Qt says so on standard error.
-export XDG_RUNTIME_DIR="$work/runtime"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
+use_runtime_folder "$work"
 "$program" 2> "$work/stderr" &
 pid=$!
 
 main=$(wait_for_window '^Form1$') || fail "the main window did not appear"
 open_file "$main" "$damaged" || fail "could not open the damaged video"
 window=$(wait_for_window '^video$') || fail "the video window did not appear"
-open_file "$main" "$video" || fail "could not open the test video"
-wait_until 10 shows_colour "$window" 0 0 255 || fail "the video window never showed the last (blue) frame"
+play_to_last_frame "$main" "$video" > /dev/null || fail "the video window never showed the test video's last (blue) frame"
 eval "$(xdotool getwindowgeometry --shell "$window")"
 [ "$WIDTH" -eq 160 ] && [ "$HEIGHT" -eq 120 ] || fail "video window is ${WIDTH}x${HEIGHT}, not the picture's 160x120"
 

@@ -22,9 +22,7 @@ trap cleanup EXIT
 video="$work/clip.avi"
 "$writer" "$video" 40 || fail "could not write the test video"
 
-# A desktop session has a runtime folder; without one Qt says so on standard error.
-export XDG_RUNTIME_DIR="$work/runtime"
-mkdir -m 700 "$XDG_RUNTIME_DIR"
+use_runtime_folder "$work"
 export FAKE_CAMERA_COLOUR=FF8000 FAKE_CAMERA_SIZE=160x120
 # A sanitizer build checks that its runtime is the first library; the preloaded fake is.
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"

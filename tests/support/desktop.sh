@@ -71,6 +71,23 @@ open_file() {
     wait_until 20 window_gone '^Open$'
 }
 
+# Opens the file $2 through the main window $1 and waits for "video" to show its last frame,
+# blue, as the test videos end (tests/shell/write_test_video); prints that window's id.
+play_to_last_frame() {
+    local video
+    open_file "$1" "$2" || return 1
+    video=$(wait_for_window '^video$') || return 1
+    wait_until 10 shows_colour "$video" 0 0 255 || return 1
+    echo "$video"
+}
+
+# Gives the program what a desktop session has, a private runtime folder, made in the folder
+# $1; without it Qt makes one in /tmp and says so on standard error.
+use_runtime_folder() {
+    export XDG_RUNTIME_DIR="$1/runtime"
+    mkdir -m 700 "$XDG_RUNTIME_DIR"
+}
+
 # Prints the colour at the centre of window $1 as "R G B", using x11probe at $X11PROBE.
 centre_colour() {
     local X Y WIDTH HEIGHT SCREEN WINDOW
