@@ -146,6 +146,8 @@ TEST_F(CameraPlayback, StalledCameraEndsPlaybackPromptlyAndEventsKeepFlowing)
     for (std::size_t i = 1; i < ticks.size(); ++i)
         if (ticks[i] > stalledAt)
             longestGap = std::max(longestGap, Between(std::max(ticks[i - 1], stalledAt), ticks[i]));
+    RecordProperty("ms_from_stall_to_return", int(Between(stalledAt, returnedAt).count()));
+    RecordProperty("longest_timer_gap_ms", int(longestGap.count()));
     ASSERT_TRUE(shown) << "the camera's picture never showed";
     EXPECT_TRUE(IsNear(*shown, cameraColour));
     ASSERT_TRUE(returnedAt > stalledAt) << "playback ended before the camera stalled";
