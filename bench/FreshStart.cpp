@@ -97,7 +97,7 @@ int main(int argc, char** argv)
         return 0;
     }
     forms::Application->CreateForm(Form1);
-    QTimer::singleShot(0, playback_module::StartLoading);  // as the program does
+    playback_module::StartLoadingOnceShown(*Form1);  // as the program does
     if (mode == "first-second")
         FirstSecond(argv[2]);
     else

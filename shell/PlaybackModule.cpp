@@ -4,7 +4,11 @@
 #include "playback/PlayVideo.h"
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QFile>
+#include <QTimer>
+#include <QWidget>
+#include <QWindow>
 
 #include <fstream>
 #include <string_view>
@@ -64,6 +68,27 @@ Loaded Load(const QString& path)
     return {play, {}};
 }
 
+// Watches a window for its first exposure, then starts loading on the next turn of the event
+// loop, after the window has painted itself.
+class LoadWhenExposed : public QObject {
+public:
+    explicit LoadWhenExposed(QWindow* window)
+        : QObject(window)
+    {
+        window->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Expose) {
+            QTimer::singleShot(0, StartLoading);
+            deleteLater();
+        }
+        return false;
+    }
+};
+
 std::shared_future<Loaded>& Loading()
 {
     static std::shared_future<Loaded> loading;
@@ -85,6 +110,12 @@ void StartLoading()
         return;
     const QString path = QCoreApplication::applicationDirPath() + QStringLiteral("/" PLAYBACK_MODULE);
     Loading() = std::async(std::launch::async, Load, path).share();
+}
+
+void StartLoadingOnceShown(QWidget& window)
+{
+    window.winId();  // the native window, to be watched before it is shown
+    new LoadWhenExposed(window.windowHandle());
 }
 
 void PlayVideo(const std::optional<std::string>& acceptedName)

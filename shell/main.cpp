@@ -3,7 +3,6 @@
 #include "shell/PlaybackModule.h"
 #include "shell/Unit1.h"
 
-#include <QTimer>
 #include <QtGlobal>
 
 // The program takes nothing from its command line.
@@ -14,8 +13,7 @@ int main()
     return GuardedEntry([] {
         forms::Application->Initialize();
         forms::Application->CreateForm(Form1);
-        // Playback loads once the event loop runs, when the main window is on its way.
-        QTimer::singleShot(0, playback_module::StartLoading);
+        playback_module::StartLoadingOnceShown(*Form1);
         forms::Application->Run();
     });
 }
