@@ -4,6 +4,7 @@
 #include "playback/PlayVideo.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QEvent>
 #include <QFile>
 #include <QTimer>
@@ -108,7 +109,8 @@ void StartLoading()
 {
     if (Loading().valid())
         return;
-    const QString path = QCoreApplication::applicationDirPath() + QStringLiteral("/" PLAYBACK_MODULE);
+    const QString path =
+        QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/" PLAYBACK_MODULE));
     Loading() = std::async(std::launch::async, Load, path).share();
 }
 
