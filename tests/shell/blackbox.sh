@@ -26,7 +26,8 @@ size=$(stat -c %s "$damaged")
 head -c 4000 /dev/urandom | dd of="$damaged" bs=1 seek=$((size / 2)) conv=notrunc status=none
 
 use_runtime_folder "$work"
-"$program" 2> "$work/stderr" &
+export PROGRAM_STDERR="$work/stderr"
+"$program" 2> "$PROGRAM_STDERR" &
 pid=$!
 
 main=$(wait_for_window '^Form1$') || fail "the main window did not appear"

@@ -35,6 +35,7 @@ camera_open() { [ "$(camera_descriptors)" -gt 0 ]; }
 camera_closed() { [ "$(camera_descriptors)" -eq 0 ]; }
 program_ended() { ! kill -0 "$pid" 2> /dev/null; }
 
+export PROGRAM_STDERR="$work/stderr"
 start_program() {
     LD_PRELOAD="$fake_camera${LD_PRELOAD:+:$LD_PRELOAD}" "$program" 2> "$work/stderr" &
     pid=$!

@@ -103,9 +103,14 @@ shows_colour() {
         && [ $((b > $4 ? b - $4 : $4 - b)) -le 60 ]
 }
 
-# Says why a test failed, lists the visible windows and keeps a picture of the screen.
+# Says why a test failed, shows what the program wrote to standard error (the file named by
+# PROGRAM_STDERR, if any), lists the visible windows and keeps a picture of the screen.
 fail() {
     echo "FAIL: $*" >&2
+    if [ -n "${PROGRAM_STDERR:-}" ] && [ -s "$PROGRAM_STDERR" ]; then
+        echo "the program's standard error:" >&2
+        tail -n 40 "$PROGRAM_STDERR" | sed 's/^/  /' >&2
+    fi
     local window
     for window in $(xdotool search --onlyvisible --name '.*' 2> /dev/null); do
         echo "  visible window $window: \"$(xdotool getwindowname "$window")\"" >&2
