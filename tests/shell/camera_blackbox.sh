@@ -11,18 +11,11 @@ program=$1 writer=$3 fake_camera=$4
 export X11PROBE=$2
 . "$(dirname "$0")/../support/desktop.sh"
 
-work=$(mktemp -d)
-pid=
-cleanup() {
-    [ -n "$pid" ] && kill "$pid" 2> /dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+begin_session
 
 video="$work/clip.avi"
 "$writer" "$video" 40 || fail "could not write the test video"
 
-use_runtime_folder "$work"
 export FAKE_CAMERA_COLOUR=FF8000 FAKE_CAMERA_SIZE=160x120
 # A sanitizer build checks that its runtime is the first library; the preloaded fake is.
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
@@ -35,9 +28,8 @@ camera_open() { [ "$(camera_descriptors)" -gt 0 ]; }
 camera_closed() { [ "$(camera_descriptors)" -eq 0 ]; }
 program_ended() { ! kill -0 "$pid" 2> /dev/null; }
 
-export PROGRAM_STDERR="$work/stderr"
 start_program() {
-    LD_PRELOAD="$fake_camera${LD_PRELOAD:+:$LD_PRELOAD}" "$program" 2> "$work/stderr" &
+    LD_PRELOAD="$fake_camera${LD_PRELOAD:+:$LD_PRELOAD}" "$program" 2> "$PROGRAM_STDERR" &
     pid=$!
     main=$(wait_for_window '^Form1$') || fail "the main window did not appear"
 }
@@ -59,11 +51,7 @@ end_program_by_closing_main_window() {
     wait "$pid" || status=$?
     pid=
     [ "$status" -eq 0 ] || fail "the program ended with exit code $status $1"
-    if [ -s "$work/stderr" ]; then
-        echo "standard error ($(wc -l < "$work/stderr") lines):" >&2
-        head -n 20 "$work/stderr" >&2
-        fail "the program wrote to standard error"
-    fi
+    [ ! -s "$PROGRAM_STDERR" ] || fail "the program wrote to standard error"
 }
 
 start_program

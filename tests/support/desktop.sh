@@ -81,6 +81,17 @@ play_to_last_frame() {
     echo "$video"
 }
 
+# Sets up what a black-box test needs around the program: the folder $work, removed when the
+# script ends, after the program whose process id is in $pid (if any) has been killed; a
+# runtime folder in it; and $PROGRAM_STDERR, the file for the program's standard error.
+begin_session() {
+    work=$(mktemp -d)
+    pid=
+    trap '[ -n "$pid" ] && kill "$pid" 2> /dev/null; rm -rf "$work"' EXIT
+    use_runtime_folder "$work"
+    export PROGRAM_STDERR="$work/stderr"
+}
+
 # Gives the program what a desktop session has, a private runtime folder, made in the folder
 # $1; without it Qt makes one in /tmp and says so on standard error.
 use_runtime_folder() {
