@@ -119,19 +119,18 @@ const std::string& AllowedFormats()
     return allowed;
 }
 
-bool OpenSource(cv::VideoCapture& capture, const VideoSource& source)
+void OpenSource(cv::VideoCapture& capture, const VideoSource& source)
 {
     static const bool configured = (ConfigureVideoLibraries(), true);
     (void)configured;
     try {
         if (source.kind == VideoSource::Kind::Camera)
-            return capture.open(source.cameraIndex, cv::CAP_V4L2);
+            capture.open(source.cameraIndex, cv::CAP_V4L2);
         // FFmpeg alone: other back ends read a file name as a pipeline description or an
         // image-sequence pattern.
-        if (const auto file = HeldFile::Open(source.path))
-            return capture.open(file->DecoderPath(), cv::CAP_FFMPEG);
+        else if (const auto file = HeldFile::Open(source.path))
+            capture.open(file->DecoderPath(), cv::CAP_FFMPEG);
     } catch (const cv::Exception&) {
         capture.release();
     }
-    return false;
 }

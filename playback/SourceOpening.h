@@ -39,5 +39,5 @@ const std::string& AllowedFormats();
 // Opens capture on the source: a camera through V4L2, a file through FFmpeg with the allowed
 // formats and local files only. Configures the video libraries on first use: they stay silent
 // on standard error and take none of their settings from the environment.
-// Returns whether the capture opened; throws nothing.
-bool OpenSource(cv::VideoCapture& capture, const VideoSource& source);
+// A source that can't be opened leaves the capture closed; nothing is thrown.
+void OpenSource(cv::VideoCapture& capture, const VideoSource& source);
