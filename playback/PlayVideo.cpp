@@ -1,5 +1,6 @@
 #include "playback/PlayVideo.h"
 
+#include "playback/FrameShape.h"
 #include "playback/SourceOpening.h"
 #include "playback/VideoSource.h"
 
@@ -51,11 +52,11 @@ void PollKey()
 
 EventPump pumpEvents = PollKey;
 
-void OpenCapture(const VideoSource& source)
+FrameShape OpenCapture(const VideoSource& source)
 {
     // Release first: a camera can't be opened again while the old capture still holds it.
     videoCapture.release();
-    OpenSource(videoCapture, source);
+    return OpenSource(videoCapture, source);
 }
 
 bool WindowShown()
@@ -119,15 +120,16 @@ bool ReadFrame(bool fromCamera, bool first, const std::vector<cv::VideoCapture>&
 
 // Shows frames until the capture yields none, the window was closed, or another command was
 // given meanwhile.
-void PlayFrames(unsigned long command, bool fromCamera)
+void PlayFrames(unsigned long command, bool fromCamera, const FrameShape& shape)
 {
     EventService events(command);
+    FrameShaper shaper(shape);
     const std::vector<cv::VideoCapture> camera{videoCapture};
     try {
         for (bool first = true;; first = false) {
             if (!ReadFrame(fromCamera, first, camera, events) || currentFrame.empty())
                 break;
-            cv::imshow(windowName, currentFrame);
+            cv::imshow(windowName, shaper.Shaped(currentFrame));
             if (!events.Service())
                 break;
         }
@@ -137,13 +139,13 @@ void PlayFrames(unsigned long command, bool fromCamera)
     currentFrame.release();
 }
 
-// A large video's frames leave hundreds of megabytes free but held by the process. They go
-// back to the system; up to what the allocator keeps on its own for reuse (its largest trim
-// threshold), they stay: handing back an HD video's few dozen megabytes would make the next
-// command fault them in again and show its first frame 50 ms later.
+// A large video's frames leave hundreds of megabytes free but held by the process; they go
+// back to the system. What a video up to 4K leaves (about 100 MB at 1080p, 230 MB at 2160p)
+// stays for the next command: handed back, the next command's decoder would fault it all in
+// again, and a 1080p video's first frame would come 80 ms later.
 void GiveBackMemory()
 {
-    constexpr std::size_t keptForReuse = 64 << 20;
+    constexpr std::size_t keptForReuse = std::size_t(256) << 20;
     if (mallinfo2().fordblks > keptForReuse)
         malloc_trim(0);
 }
@@ -172,12 +174,12 @@ void PlayVideo(const std::optional<std::string>& acceptedName)
     for (unsigned long played = 0; played != commandCount;) {
         played = commandCount;
         const VideoSource source = SelectSource(sourceName);
-        OpenCapture(source);
+        const FrameShape shape = OpenCapture(source);
         // Made before the capture is tested: a source that fails still leaves the window up.
         if (!EnsureWindow())
             break;
         if (videoCapture.isOpened() && played == commandCount)
-            PlayFrames(played, source.kind == VideoSource::Kind::Camera);
+            PlayFrames(played, source.kind == VideoSource::Kind::Camera, shape);
     }
     commandRunning = false;
     // Nothing plays any more: free the file or camera (a camera's light goes out).

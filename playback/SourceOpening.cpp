@@ -4,10 +4,12 @@
 
 extern "C" {
 #include <libavformat/avformat.h>
+#include <libavutil/display.h>
 #include <libavutil/log.h>
 }
 
 #include <array>
+#include <cmath>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -62,6 +64,67 @@ void ConfigureVideoLibraries()
     // How long, in whole seconds, a camera's first frame is waited for in one piece. Later
     // frames are awaited in short slices with events serviced between them (see PlayVideo).
     setenv("OPENCV_VIDEOIO_V4L_SELECT_TIMEOUT", "2", 1);
+}
+
+// A quarter turn clockwise, 0 to 3, from degrees in either direction.
+int QuarterTurns(double clockwiseDegrees)
+{
+    if (!std::isfinite(clockwiseDegrees))
+        return 0;
+    return (int(std::lround(std::fmod(clockwiseDegrees, 360) / 90)) % 4 + 4) % 4;
+}
+
+// How far the first video stream, the one OpenCV plays, is to be turned clockwise for display,
+// as FFmpeg itself reads its display matrix.
+int DisplayRotationClockwise(const std::string& decoderPath)
+{
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "protocol_whitelist", "file", 0);
+    av_dict_set(&options, "format_whitelist", AllowedFormats().c_str(), 0);
+    AVFormatContext* context = nullptr;
+    const int opened = avformat_open_input(&context, decoderPath.c_str(), nullptr, &options);
+    av_dict_free(&options);
+    if (opened < 0)
+        return 0;
+    int turns = 0;
+    for (unsigned i = 0; i < context->nb_streams; ++i) {
+        const AVStream& stream = *context->streams[i];
+        if (stream.codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
+            continue;
+        std::size_t size = 0;
+        const uint8_t* matrix = av_stream_get_side_data(&stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
+        // The matrix's angle is anticlockwise.
+        if (matrix && size >= 9 * sizeof(int32_t))
+            turns = QuarterTurns(-av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix)));
+        break;
+    }
+    avformat_close_input(&context);
+    return turns * 90;
+}
+
+// Pixels wider or narrower than this are a damaged or hostile header, not a picture: scaling
+// by it would make frames of gigabytes. Real material stays within 2:1 either way.
+constexpr double widestPixel = 4;
+
+// The shape of the frames of a file capture has just opened. OpenCV's own orientation is
+// turned off and the program turns the frames itself: OpenCV 4.6 reads the display matrix
+// backwards and shows a portrait phone video upside down, later releases read it right, so
+// whether OpenCV turns at all can't be trusted, only whether it sees a turn. Which way, FFmpeg
+// says, read again only for files that have one.
+FrameShape ReadFrameShape(cv::VideoCapture& capture, const HeldFile& file)
+{
+    FrameShape shape;
+    const double numerator = capture.get(cv::CAP_PROP_SAR_NUM);
+    const double denominator = capture.get(cv::CAP_PROP_SAR_DEN);
+    if (numerator >= 1 && denominator >= 1 && numerator <= widestPixel * denominator
+        && denominator <= widestPixel * numerator) {
+        shape.aspectNumerator = int(numerator);
+        shape.aspectDenominator = int(denominator);
+    }
+    if (capture.set(cv::CAP_PROP_ORIENTATION_AUTO, 0)
+        && QuarterTurns(capture.get(cv::CAP_PROP_ORIENTATION_META)) != 0)
+        shape.clockwiseDegrees = DisplayRotationClockwise(file.DecoderPath());
+    return shape;
 }
 
 }  // namespace
@@ -119,7 +182,7 @@ const std::string& AllowedFormats()
     return allowed;
 }
 
-void OpenSource(cv::VideoCapture& capture, const VideoSource& source)
+FrameShape OpenSource(cv::VideoCapture& capture, const VideoSource& source)
 {
     static const bool configured = (ConfigureVideoLibraries(), true);
     (void)configured;
@@ -129,8 +192,10 @@ void OpenSource(cv::VideoCapture& capture, const VideoSource& source)
         // FFmpeg alone: other back ends read a file name as a pipeline description or an
         // image-sequence pattern.
         else if (const auto file = HeldFile::Open(source.path))
-            capture.open(file->DecoderPath(), cv::CAP_FFMPEG);
+            if (capture.open(file->DecoderPath(), cv::CAP_FFMPEG))
+                return ReadFrameShape(capture, *file);
     } catch (const cv::Exception&) {
         capture.release();
     }
+    return {};
 }

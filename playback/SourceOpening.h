@@ -1,5 +1,6 @@
 #pragma once
 
+#include "playback/FrameShape.h"
 #include "playback/VideoSource.h"
 
 #include <opencv2/videoio.hpp>
@@ -39,5 +40,7 @@ const std::string& AllowedFormats();
 // Opens capture on the source: a camera through V4L2, a file through FFmpeg with the allowed
 // formats and local files only. Configures the video libraries on first use: they stay silent
 // on standard error and take none of their settings from the environment.
+// Returns how the frames are to be shown: a file's as the file means them, upright and with
+// square pixels; a camera's, and a failed source's, as they come.
 // A source that can't be opened leaves the capture closed; nothing is thrown.
-void OpenSource(cv::VideoCapture& capture, const VideoSource& source);
+FrameShape OpenSource(cv::VideoCapture& capture, const VideoSource& source);

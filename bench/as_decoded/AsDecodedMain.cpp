@@ -3,7 +3,7 @@
 // folder, removes them again, and prints one table row per case; the same rows every run.
 //   as_decoded
 #include "Decoders.h"
-#include "TestStreams.h"
+#include "support/streams/TestStreams.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

@@ -1,6 +1,6 @@
 #include "Decoders.h"
 
-#include "Libav.h"
+#include "support/streams/Libav.h"
 
 extern "C" {
 #include <libavutil/display.h>

@@ -36,16 +36,21 @@ bool IsShown()
     return window && window->isVisible();
 }
 
-std::optional<QColor> ShownColour()
+QImage ShownPicture()
 {
     QWidget* window = Find();
     if (!window || !window->isVisible())
-        return std::nullopt;
+        return {};
     // The picture is drawn by the window's graphics view; the rest is toolbar and status bar.
     auto* view = window->findChild<QGraphicsView*>();
     if (!view)
-        return std::nullopt;
-    const QImage image = view->viewport()->grab().toImage();
+        return {};
+    return view->viewport()->grab().toImage();
+}
+
+std::optional<QColor> ShownColour()
+{
+    const QImage image = ShownPicture();
     if (image.isNull())
         return std::nullopt;
     return QColor(image.pixel(image.width() / 2, image.height() / 2));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QImage>
 #include <QWidget>
 
 #include <optional>
@@ -15,6 +16,8 @@ int Count();
 bool IsShown();
 // The colour at the centre of the picture, absent while no window shows a picture.
 std::optional<QColor> ShownColour();
+// The picture as shown, at the size shown; null while no window shows a picture.
+QImage ShownPicture();
 // What the main event loop does after a user closed the window: it is deleted then.
 void CloseAsUser();
 void DeletePendingWindows();

@@ -1,6 +1,6 @@
-#include "TestStreams.h"
+#include "support/streams/TestStreams.h"
 
-#include "Libav.h"
+#include "support/streams/Libav.h"
 
 extern "C" {
 #include <libavutil/display.h>
