@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian package with CPack and checks it with lintian, Debian's package checker:
-# any error (E:) or warning (W:) fails; informational tags (I:) are printed but pass.
+# any error (E:) or warning (W:) fails, and so does any hardening tag; other informational
+# tags (I:) are printed but pass.
 #   lintian.sh BUILD_FOLDER
 set -euo pipefail
 build=$(realpath "$1")
@@ -25,4 +26,9 @@ if grep -q '^[EW]: ' "$out/lintian.log"; then
     fail "lintian reports errors or warnings:
 $(grep '^[EW]: ' "$out/lintian.log")"
 fi
-echo "PASS: lintian reports no error and no warning"
+# The program is built hardened: not even an informational tag may say otherwise.
+if grep -q 'hardening-' "$out/lintian.log"; then
+    fail "lintian reports missing hardening:
+$(grep 'hardening-' "$out/lintian.log")"
+fi
+echo "PASS: lintian reports no error, no warning and no missing hardening"

@@ -303,7 +303,7 @@ int FakeDevice::DequeueBuffer(v4l2_buffer& buffer, std::unique_lock<std::mutex>&
     buffers_[index].state = BufferState::Dequeued;
     // Each finished frame left one byte in the FIFO; the descriptor is readable while any is left.
     char frameMark;
-    (void)read(programEnd_, &frameMark, 1);
+    [[maybe_unused]] const ssize_t unused = read(programEnd_, &frameMark, 1);
     Describe(index, buffer);
     return 0;
 }
@@ -331,8 +331,9 @@ void FakeDevice::StopStreaming()
 {
     streaming_ = false;
     char frameMarks[maximumBuffers];
-    if (!done_.empty())
-        (void)read(programEnd_, frameMarks, done_.size());
+    if (!done_.empty()) {
+        [[maybe_unused]] const ssize_t unused = read(programEnd_, frameMarks, done_.size());
+    }
     queued_.clear();
     done_.clear();
     for (Buffer& buffer : buffers_)
@@ -424,7 +425,7 @@ void FakeDevice::DeliverFrame()
     clock_gettime(CLOCK_MONOTONIC, &now);
     buffer.timestamp = {now.tv_sec, now.tv_nsec / 1000};
     done_.push_back(index);
-    (void)write(clockEnd_, "f", 1);
+    [[maybe_unused]] const ssize_t unused = write(clockEnd_, "f", 1);
     changed_.notify_all();
 }
 
@@ -434,7 +435,7 @@ void FakeDevice::Vanish()
     streaming_ = false;
     // A byte, then the write end's close: select() sees the descriptor readable and poll()
     // reports POLLIN | POLLHUP, so whoever waits wakes and meets ENODEV on its next ioctl.
-    (void)write(clockEnd_, "v", 1);
+    [[maybe_unused]] const ssize_t unused = write(clockEnd_, "v", 1);
     real::Close(clockEnd_);
     clockEnd_ = -1;
     changed_.notify_all();
