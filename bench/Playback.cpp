@@ -110,6 +110,15 @@ double FirstFrameMs(const std::string& path)
     return std::chrono::duration<double, std::milli>(paints.firstPaint - start).count();
 }
 
+double BareOpenReadMs(const std::string& path)
+{
+    const auto start = Clock::now();
+    cv::VideoCapture capture(path, cv::CAP_FFMPEG);
+    cv::Mat frame;
+    capture.read(frame);
+    return MsSince(start);  // before the capture is released
+}
+
 double ImshowMs(const std::string& path)
 {
     const cv::Mat frame = FirstFrame(path);

@@ -21,6 +21,8 @@ Responsiveness PlaybackResponsiveness(const std::string& path);
 
 // From the playback command's call to the first frame painted in "video".
 double FirstFrameMs(const std::string& path);
+// What OpenCV alone takes to open the file and read its first frame: the reference for it.
+double BareOpenReadMs(const std::string& path);
 
 // What one frame costs the loop besides decoding, from the file's first frame: showing it in
 // "video", and one event pump that paints it (the program's, or HighGUI's pollKey).

@@ -139,14 +139,15 @@ void PlayFrames(unsigned long command, bool fromCamera, const FrameShape& shape)
     currentFrame.release();
 }
 
-// A large video's frames leave hundreds of megabytes free but held by the process; they go
-// back to the system. What a video up to 4K leaves (about 100 MB at 1080p, 230 MB at 2160p)
-// stays for the next command: handed back, the next command's decoder would fault it all in
-// again, and a 1080p video's first frame would come 80 ms later.
-void GiveBackMemory()
+// A video beyond 4K leaves hundreds of megabytes free but held by the process; they go back
+// to the system. What a video up to 4K leaves (about 100 MB at 1080p) stays for the next
+// command: handed back, the next command's decoder would fault it all in again, and a 1080p
+// video's first frame would come 80 ms later.
+void GiveBackMemory(double framePixels)
 {
-    constexpr std::size_t keptForReuse = std::size_t(256) << 20;
-    if (mallinfo2().fordblks > keptForReuse)
+    constexpr double largestKept = 3840.0 * 2160;
+    constexpr std::size_t keptForReuse = 64 << 20;  // what the allocator may keep on its own
+    if (framePixels > largestKept && mallinfo2().fordblks > keptForReuse)
         malloc_trim(0);
 }
 
@@ -182,9 +183,11 @@ void PlayVideo(const std::optional<std::string>& acceptedName)
             PlayFrames(played, source.kind == VideoSource::Kind::Camera, shape);
     }
     commandRunning = false;
+    const double framePixels =
+        videoCapture.get(cv::CAP_PROP_FRAME_WIDTH) * videoCapture.get(cv::CAP_PROP_FRAME_HEIGHT);
     // Nothing plays any more: free the file or camera (a camera's light goes out).
     videoCapture.release();
-    GiveBackMemory();
+    GiveBackMemory(framePixels);
 }
 
 const std::optional<std::string>& SourceName()
