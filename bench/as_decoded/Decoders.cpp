@@ -2,6 +2,10 @@
 
 #include "support/streams/Libav.h"
 
+#include "playback/FrameShape.h"
+#include "playback/SourceOpening.h"
+#include "playback/VideoSource.h"
+
 extern "C" {
 #include <libavutil/display.h>
 }
@@ -159,7 +163,9 @@ OursSummary ReadAsOurs(const std::filesystem::path& path,
                        const std::function<void(const cv::Mat& frame, int index)>& onFrame)
 {
     OursSummary summary;
-    cv::VideoCapture capture(path.string(), cv::CAP_FFMPEG);
+    // Opened and shaped as the player does it.
+    cv::VideoCapture capture;
+    FrameShaper shaper(OpenSource(capture, VideoSource::File(path.string())));
     summary.opened = capture.isOpened();
     if (!summary.opened)
         return summary;
@@ -171,7 +177,7 @@ OursSummary ReadAsOurs(const std::filesystem::path& path,
     cv::Mat frame;
     int index = 0;
     while (capture.read(frame) && !frame.empty()) {
-        onFrame(frame, index++);
+        onFrame(shaper.Shaped(frame), index++);
         ++summary.framesBeforeFailure;
     }
     // The player stops here. Reading on shows whether frames after the failure were there;
