@@ -6,11 +6,13 @@
 // command that left more than 64 MiB free), pollkey-pump, load-here, no-rounds,
 // large=FILE (resident memory before and after playing FILE).
 // The program's calls of glibc's mallopt and malloc_trim reach the definitions below first
-// (this executable exports them), so "no-arena-limit" and "no-trim" take them out; the pump
-// and the loading thread are the shell's, so this program plays their part itself.
+// (this executable exports them), so "no-arena-limit" and "no-trim" take them out. The pump
+// and the loading thread belong to the shell, so this program loads and pumps as it does.
 #include "Measures.h"
+#include "Playback.h"
 
 #include "playback/PlayVideo.h"
+#include "shell/PlaybackModule.h"
 
 #include <QApplication>
 
@@ -30,7 +32,6 @@
 namespace {
 
 std::set<std::string> switchedOff;
-int trims = 0;
 bool oldTrim = false;
 
 bool Off(const char* suspect)
@@ -42,11 +43,6 @@ template <typename Function>
 Function Next(const char* name)
 {
     return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
-}
-
-void QtPump()
-{
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
 void PollKeyPump()
@@ -71,7 +67,6 @@ extern "C" int mallopt(int parameter, int value)
 
 extern "C" int malloc_trim(size_t pad)
 {
-    ++trims;
     if (Off("trim"))
         return 0;
     static const auto next = Next<int (*)(size_t)>("malloc_trim");
@@ -110,7 +105,7 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "suspects: can't load %s\n", argv[1]);
         return 1;
     }
-    const EventPump pump = Off("qt-pump") ? PollKeyPump : QtPump;
+    const EventPump pump = Off("qt-pump") ? PollKeyPump : playback_module::PumpEvents;
     auto playVideo = [&](const std::string& path) {
         play(path.data(), path.size(), pump);
         if (oldTrim && mallinfo2().fordblks > std::size_t(64) << 20)
@@ -127,14 +122,7 @@ int main(int argc, char** argv)
     std::vector<double> bare, first, delayP99, delayMax;
     const int rounds = Off("rounds") ? 0 : 5;
     for (int round = 0; round < rounds; ++round) {
-        {
-            const auto start = Clock::now();
-            cv::VideoCapture capture(file, cv::CAP_FFMPEG);
-            cv::Mat frame;
-            capture.read(frame);
-            bare.push_back(MsSince(start));
-        }
-
+        bare.push_back(BareOpenReadMs(file));
         PaintCounter paints;
         InputDelays input;
         const auto playStart = Clock::now();
@@ -148,7 +136,6 @@ int main(int argc, char** argv)
     Print("first_frame_ms", Median(first));
     Print("event_p99_ms", Median(delayP99));
     Print("event_max_ms", Median(delayMax));
-    Print("trims", trims);
     if (!large.empty()) {
         const double before = ResidentMiB();
         playVideo(large);

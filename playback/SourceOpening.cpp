@@ -13,6 +13,8 @@ extern "C" {
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include <fcntl.h>
 #include <malloc.h>
@@ -40,6 +42,13 @@ bool IsRefused(const AVInputFormat& format)
 
 void Silently(void*, int, const char*, va_list) {}
 
+// What every open of a file is restricted to: local files only, and only demuxers that read
+// nothing else. OpenCV's opens and the program's own take the same.
+std::vector<std::pair<std::string, std::string>> FileOpenOptions()
+{
+    return {{"protocol_whitelist", "file"}, {"format_whitelist", AllowedFormats()}};
+}
+
 // OpenCV's FFmpeg and V4L2 back ends read their settings from the environment when they open
 // a source. The program takes nothing from its environment, so they get fixed ones. Set once,
 // on the GUI thread, before the first capture starts any thread of its own.
@@ -52,8 +61,10 @@ void ConfigureVideoLibraries()
     unsetenv("OPENCV_FFMPEG_DEBUG");
     unsetenv("OPENCV_FFMPEG_LOGLEVEL");  // either would replace the silent log
 
-    // Local files only, and only with demuxers that read nothing else.
-    const std::string options = "protocol_whitelist;file|format_whitelist;" + AllowedFormats();
+    // OpenCV's form: name;value pairs joined by '|'.
+    std::string options;
+    for (const auto& [name, value] : FileOpenOptions())
+        options += (options.empty() ? "" : "|") + name + ';' + value;
     setenv("OPENCV_FFMPEG_CAPTURE_OPTIONS", options.c_str(), 1);
 
     // The decoder's threads would each get a malloc arena of their own, and what a large
@@ -79,8 +90,8 @@ int QuarterTurns(double clockwiseDegrees)
 int DisplayRotationClockwise(const std::string& decoderPath)
 {
     AVDictionary* options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    av_dict_set(&options, "format_whitelist", AllowedFormats().c_str(), 0);
+    for (const auto& [name, value] : FileOpenOptions())
+        av_dict_set(&options, name.c_str(), value.c_str(), 0);
     AVFormatContext* context = nullptr;
     const int opened = avformat_open_input(&context, decoderPath.c_str(), nullptr, &options);
     av_dict_free(&options);

@@ -266,7 +266,7 @@ Row Rotation(const TemporaryFolder& folder)
     });
     ours += Format("; ORIENTATION_AUTO %g, ORIENTATION_META %g", summary.orientationAuto,
                    summary.orientationMeta);
-    std::string difference = "none: OpenCV turns it already";
+    std::string difference = "none: turned upright";
     if (reference != ours.substr(0, reference.size()))
         difference = ours.compare(0, reference.find(','), reference, 0, reference.find(',')) == 0
                          ? "turned the other way: upside down against the reference"
