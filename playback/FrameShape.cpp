@@ -4,25 +4,48 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
-FrameShaper::FrameShaper(const FrameShape& shape)
+FrameShaper::FrameShaper(const FrameShape& shape, cv::Size room)
     : shape_(shape)
+    , room_(room)
 {
+}
+
+void FrameShaper::Plan(cv::Size stored)
+{
+    plannedFor_ = stored;
+    // Square pixels keep the height: the lines are the picture's own, only the pixels' width
+    // differs.
+    double width = double(stored.width) * shape_.aspectNumerator / shape_.aspectDenominator;
+    double height = stored.height;
+    const bool sideways = shape_.clockwiseDegrees % 180 != 0;
+    if (sideways)
+        std::swap(width, height);
+    // Larger than the screen: the largest picture that fits, its aspect kept.
+    if (!room_.empty() && (width > room_.width || height > room_.height)) {
+        const double scale = std::min(room_.width / width, room_.height / height);
+        width *= scale;
+        height *= scale;
+    }
+    cv::Size upright(std::max(1, int(std::lround(width))), std::max(1, int(std::lround(height))));
+    if (!room_.empty())
+        upright = {std::min(upright.width, room_.width), std::min(upright.height, room_.height)};
+    scaledSize_ = sideways ? cv::Size(upright.height, upright.width) : upright;
+    // Area averages when narrowing, so fine detail (text, a fence) does not alias; linear when
+    // widening.
+    filter_ = scaledSize_.width < stored.width || scaledSize_.height < stored.height ? cv::INTER_AREA
+                                                                                     : cv::INTER_LINEAR;
 }
 
 const cv::Mat& FrameShaper::Shaped(const cv::Mat& frame)
 {
-    if (shape_.AsStored())
-        return frame;
+    if (frame.size() != plannedFor_)
+        Plan(frame.size());
 
     const cv::Mat* picture = &frame;
-    if (shape_.aspectNumerator != shape_.aspectDenominator) {
-        // The height stays: the lines are the picture's own, only the pixels' width differs.
-        const double width = double(frame.cols) * shape_.aspectNumerator / shape_.aspectDenominator;
-        const cv::Size size(std::max(1, int(std::lround(width))), frame.rows);
-        // Area averages when narrowing, so fine detail does not alias; linear when widening.
-        const int filter = size.width < frame.cols ? cv::INTER_AREA : cv::INTER_LINEAR;
-        cv::resize(frame, scaled_, size, 0, 0, filter);
+    if (scaledSize_ != frame.size()) {
+        cv::resize(frame, scaled_, scaledSize_, 0, 0, filter_);
         picture = &scaled_;
     }
     switch (shape_.clockwiseDegrees) {

@@ -9,21 +9,27 @@ struct FrameShape {
     int aspectNumerator = 1;   // the width of a stored pixel against its height
     int aspectDenominator = 1;
     int clockwiseDegrees = 0;  // 0, 90, 180 or 270
-
-    bool AsStored() const { return aspectNumerator == aspectDenominator && clockwiseDegrees == 0; }
 };
 
-// Makes frames look as their shape says.
+// Makes frames look as their shape says, and no larger than the room the screen has for them.
 class FrameShaper {
 public:
-    explicit FrameShaper(const FrameShape& shape = {});
+    // room: the largest picture the screen can show whole; empty for no limit.
+    FrameShaper(const FrameShape& shape, cv::Size room);
 
     // The frame as it is to be shown: frame itself when it is shown as stored, at no cost;
     // otherwise a picture in this object's own buffers, valid until the next call.
     const cv::Mat& Shaped(const cv::Mat& frame);
 
 private:
+    // Decides, for frames of the stored size, what size to scale them to before turning.
+    void Plan(cv::Size stored);
+
     FrameShape shape_;
+    cv::Size room_;
+    cv::Size plannedFor_;  // the stored size of the frames the plan is for
+    cv::Size scaledSize_;  // still in the stored orientation
+    int filter_ = 0;
     cv::Mat scaled_;  // kept from frame to frame, so their memory is allocated once
     cv::Mat turned_;
 };

@@ -4,7 +4,9 @@
 #include "playback/SourceOpening.h"
 #include "playback/VideoSource.h"
 
+#include <algorithm>
 #include <chrono>
+#include <optional>
 #include <vector>
 
 #include <malloc.h>
@@ -51,6 +53,7 @@ void PollKey()
 }
 
 EventPump pumpEvents = PollKey;
+ScreenRoomQuery screenRoom = nullptr;
 
 FrameShape OpenCapture(const VideoSource& source)
 {
@@ -118,18 +121,47 @@ bool ReadFrame(bool fromCamera, bool first, const std::vector<cv::VideoCapture>&
     return videoCapture.read(currentFrame);
 }
 
+// The room for the picture on the screen the window is on, if the program says.
+std::optional<ScreenRoom> RoomForPicture()
+{
+    if (!screenRoom)
+        return std::nullopt;
+    const cv::Rect shown = cv::getWindowImageRect(windowName);
+    return screenRoom(shown.x + shown.width / 2, shown.y + shown.height / 2);
+}
+
+// Moves the window, if need be, so that its picture, of the size given, lies wholly in the room.
+void KeepInRoom(cv::Size picture, const ScreenRoom& room)
+{
+    const cv::Rect shown = cv::getWindowImageRect(windowName);
+    const int x = std::max(room.x, std::min(shown.x, room.x + room.width - picture.width));
+    const int y = std::max(room.y, std::min(shown.y, room.y + room.height - picture.height));
+    if (x != shown.x || y != shown.y)
+        cv::moveWindow(windowName, x - room.frameLeft, y - room.frameTop);
+}
+
 // Shows frames until the capture yields none, the window was closed, or another command was
 // given meanwhile.
 void PlayFrames(unsigned long command, bool fromCamera, const FrameShape& shape)
 {
     EventService events(command);
-    FrameShaper shaper(shape);
     const std::vector<cv::VideoCapture> camera{videoCapture};
     try {
+        const std::optional<ScreenRoom> room = RoomForPicture();
+        FrameShaper shaper(shape, room ? cv::Size(room->width, room->height) : cv::Size());
+        cv::Size shownSize;
         for (bool first = true;; first = false) {
             if (!ReadFrame(fromCamera, first, camera, events) || currentFrame.empty())
                 break;
-            cv::imshow(windowName, shaper.Shaped(currentFrame));
+            const cv::Mat& picture = shaper.Shaped(currentFrame);
+            // The window takes the picture's size. One already on screen may then reach past
+            // its edge; a new one is placed by the window manager, which keeps it on screen.
+            const bool resized = picture.size() != shownSize;
+            const bool placed = resized && room && WindowShown();
+            cv::imshow(windowName, picture);
+            shownSize = picture.size();
+            if (placed)
+                KeepInRoom(shownSize, *room);
             if (!events.Service())
                 break;
         }
@@ -193,6 +225,11 @@ void PlayVideo(const std::optional<std::string>& acceptedName)
 const std::optional<std::string>& SourceName()
 {
     return sourceName;
+}
+
+void ReelviewUseScreens(ScreenRoomQuery query) noexcept
+{
+    screenRoom = query;
 }
 
 void ReelviewPlayVideo(const char* acceptedName, std::size_t size, EventPump pump) noexcept

@@ -5,7 +5,9 @@
 #include <string>
 
 // Plays a video source in the window "video" and returns when the source yields no more
-// frames, when that window is closed, or at once when the source can't be opened.
+// frames, when that window is closed, or at once when the source can't be opened. A picture
+// larger than the screen's room (see ReelviewUseScreens) is scaled down to fit it whole, and
+// the window is kept on that screen.
 //
 // An accepted name (bytes, passed to OpenCV unchanged) becomes the source name; without one
 // the last accepted name plays again, or camera 0 while none was ever accepted. Window events
@@ -23,7 +25,23 @@ const std::optional<std::string>& SourceName();
 // pending events at once instead, which costs a fraction of that.
 using EventPump = void (*)();
 
+// Where the picture of "video" may lie, in the units window geometry is given in: the free
+// area of a screen less the frame a window manager draws around a window, and where a window's
+// picture lies inside that frame.
+struct ScreenRoom {
+    int x, y, width, height;
+    int frameLeft, frameTop;
+};
+
+// The room on the screen that holds the point (x, y), or on the primary screen when none does.
+// Without one, a picture is shown at its own size however large it is.
+using ScreenRoomQuery = ScreenRoom (*)(int x, int y);
+
 // PlayVideo for a program that loads playback at run time, found by the name below: the
 // accepted name's bytes, or null for none, and the event pump to use (null: HighGUI's).
 extern "C" void ReelviewPlayVideo(const char* acceptedName, std::size_t size, EventPump pump) noexcept;
 inline constexpr char playVideoEntry[] = "ReelviewPlayVideo";
+
+// Gives playback the program's view of its screens, found by the name below; null for none.
+extern "C" void ReelviewUseScreens(ScreenRoomQuery query) noexcept;
+inline constexpr char useScreensEntry[] = "ReelviewUseScreens";

@@ -3,10 +3,14 @@
 #include "forms/Exception.h"
 #include "playback/PlayVideo.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
 #include <QFile>
+#include <QGuiApplication>
+#include <QMargins>
+#include <QScreen>
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
@@ -53,6 +57,29 @@ bool Complete(const QString& path)
     return true;
 }
 
+// The frame the window manager draws around windows, as it drew it around one shown now.
+QMargins WindowFrame()
+{
+    for (const QWidget* window : QApplication::topLevelWidgets())
+        if (window->windowType() == Qt::Window && window->isVisible()) {
+            const QRect outer = window->frameGeometry(), inner = window->geometry();
+            return {inner.left() - outer.left(), inner.top() - outer.top(),
+                    outer.right() - inner.right(), outer.bottom() - inner.bottom()};
+        }
+    return {};
+}
+
+ScreenRoom RoomOnScreen(int x, int y)
+{
+    const QScreen* screen = QGuiApplication::screenAt({x, y});
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    const QMargins frame = WindowFrame();
+    // Qt's units: with high-DPI scaling on, HighGUI's windows are sized in the same ones.
+    const QRect room = screen ? screen->availableGeometry() - frame : QRect();
+    return {room.x(), room.y(), room.width(), room.height(), frame.left(), frame.top()};
+}
+
 // Runs on the loading thread. The module stays loaded for the rest of the process.
 Loaded Load(const QString& path)
 {
@@ -63,9 +90,11 @@ Loaded Load(const QString& path)
         return {nullptr, QStringLiteral("The playback module can't be loaded: %1")
                              .arg(QString::fromLocal8Bit(dlerror()))};
     auto* play = reinterpret_cast<Entry>(dlsym(module, playVideoEntry));
-    if (!play)
+    auto* useScreens = reinterpret_cast<decltype(&ReelviewUseScreens)>(dlsym(module, useScreensEntry));
+    if (!play || !useScreens)
         return {nullptr, QStringLiteral("The playback module %1 has no entry point %2.")
-                             .arg(path, QLatin1String(playVideoEntry))};
+                             .arg(path, QLatin1String(play ? useScreensEntry : playVideoEntry))};
+    useScreens(RoomOnScreen);
     return {play, {}};
 }
 

@@ -165,7 +165,7 @@ OursSummary ReadAsOurs(const std::filesystem::path& path,
     OursSummary summary;
     // Opened and shaped as the player does it.
     cv::VideoCapture capture;
-    FrameShaper shaper(OpenSource(capture, VideoSource::File(path.string())));
+    FrameShaper shaper(OpenSource(capture, VideoSource::File(path.string())), {});
     summary.opened = capture.isOpened();
     if (!summary.opened)
         return summary;

@@ -46,10 +46,12 @@ protected:
 TEST_F(CameraPlayback, LiveCameraPlaysUntilTheWindowIsClosedThenTheDeviceIsClosed)
 {
     std::optional<QColor> shown;
+    QImage picture;
     bool openWhilePlaying = false;
     Clock::time_point closedAt;
     WhenPictureShown closeWindow(cameraColour, [&](std::optional<QColor> colour) {
         shown = colour;
+        picture = videowindow::ShownPicture();
         // Still playing a moment later: a live stream does not end by itself.
         QTimer::singleShot(500, [&] {
             openWhilePlaying = CameraOpen();
@@ -63,6 +65,10 @@ TEST_F(CameraPlayback, LiveCameraPlaysUntilTheWindowIsClosedThenTheDeviceIsClose
 
     ASSERT_TRUE(shown) << "the camera's picture never showed";
     EXPECT_TRUE(IsNear(*shown, cameraColour)) << "shows " << shown->name().toStdString();
+    // As the camera sends it: neither scaled nor turned, its white quarter top left.
+    EXPECT_EQ(picture.size(), QSize(160, 120));
+    EXPECT_TRUE(IsNear(picture.pixel(10, 10), white));
+    EXPECT_TRUE(IsNear(picture.pixel(150, 110), cameraColour));
     EXPECT_TRUE(openWhilePlaying) << "playback ended before the window was closed";
     EXPECT_LT(Between(closedAt, Clock::now()), milliseconds(1000)) << "closing the window did not end playback";
     EXPECT_FALSE(videowindow::IsShown());

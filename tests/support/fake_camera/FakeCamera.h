@@ -19,7 +19,8 @@
 // behind however the process ends.
 //
 // Settings are read from the environment each time the device is opened:
-//   FAKE_CAMERA_COLOUR=RRGGBB            colour of every frame (default 20A040)
+//   FAKE_CAMERA_COLOUR=RRGGBB            colour of every frame (default 20A040); the top-left
+//                                        quarter of the width and height is white
 //   FAKE_CAMERA_SIZE=WxH                 frame size (default 160x120)
 //   FAKE_CAMERA_FPS=N                    frames per second (default 30)
 //   FAKE_CAMERA_STALL_AFTER_MS=N         no frame after N ms of streaming; the device stays alive

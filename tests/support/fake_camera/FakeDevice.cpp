@@ -246,12 +246,15 @@ int FakeDevice::RequestBuffers(v4l2_requestbuffers& request)
         FreeBuffers();
         return Fail(error);
     }
-    // The colour never changes, so every buffer is painted once, here.
+    // The picture never changes, so every buffer is painted once, here: the colour, with a
+    // white top-left quarter that shows which way round the picture is.
     std::vector<std::uint8_t> picture(FrameBytes());
     for (std::size_t pixel = 0; pixel < picture.size(); pixel += 3) {
-        picture[pixel] = settings_.blue;
-        picture[pixel + 1] = settings_.green;
-        picture[pixel + 2] = settings_.red;
+        const std::size_t x = pixel / 3 % settings_.width, y = pixel / 3 / settings_.width;
+        const bool mark = x < settings_.width / 4 && y < settings_.height / 4;
+        picture[pixel] = mark ? 0xff : settings_.blue;
+        picture[pixel + 1] = mark ? 0xff : settings_.green;
+        picture[pixel + 2] = mark ? 0xff : settings_.red;
     }
     for (std::uint32_t index = 0; index < count; ++index) {
         const auto offset = static_cast<off_t>(index * bufferStride_);

@@ -79,7 +79,7 @@ public:
     // program that closes a descriptor while using it on another thread is broken anyway.
     FakeDevice* Find(int descriptor)
     {
-        if (count_ == 0)
+        if (count_ == 0 || getpid() != owner_)
             return nullptr;
         std::lock_guard<std::mutex> lock(mutex_);
         const auto found = byDescriptor_.find(descriptor);
@@ -88,7 +88,7 @@ public:
 
     std::unique_ptr<FakeDevice> Remove(int descriptor)
     {
-        if (count_ == 0)
+        if (count_ == 0 || getpid() != owner_)
             return nullptr;
         std::lock_guard<std::mutex> lock(mutex_);
         const auto found = byDescriptor_.find(descriptor);
@@ -106,6 +106,10 @@ private:
     // Read without the lock, so that the descriptors of every other file (and a child process
     // that forked while another thread held the lock) never wait for it.
     std::atomic<std::size_t> count_{0};
+    // A child forked while a camera is open (a library's helper process, which closes every
+    // descriptor it inherited before it runs its program) holds copies of the descriptors
+    // only: the devices, their clock threads included, are this process's.
+    const pid_t owner_ = getpid();
 };
 
 int OpenAny(const char* path, int flags, mode_t mode)
