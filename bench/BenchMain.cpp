@@ -13,6 +13,8 @@
 #include <QApplication>
 #include <QTemporaryDir>
 
+#include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -33,6 +35,20 @@ struct Programs {
     std::string program, bareWindow, freshStart, suspects, module;
 };
 
+// The playback command of another build (bench/run REVISION), measured beside this one's.
+Command before;
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...)
+{
+    char text[256];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    return text;
+}
+
 // Targets and whether they were met, printed together at the end.
 std::vector<std::pair<std::string, bool>> targets;
 
@@ -45,8 +61,12 @@ void Target(const std::string& what, bool met)
 void FramesPerSecond(const std::vector<Size>& sizes, std::map<std::string, double>& bareFps)
 {
     using Way = std::function<double(const std::string&)>;
-    const std::vector<std::pair<const char*, Way>> ways{
-        {"bare read", BareReadFps}, {"PlayVideo", PlayVideoFps}, {"imshow+waitKey(1)", WaitKeyLoopFps}};
+    std::vector<std::pair<const char*, Way>> ways{
+        {"bare read", BareReadFps},
+        {"PlayVideo", [](const std::string& path) { return PlayVideoFps(path); }},
+        {"imshow+waitKey(1)", WaitKeyLoopFps}};
+    if (before)
+        ways.emplace_back("before", [](const std::string& path) { return PlayVideoFps(path, before); });
     constexpr int rounds = 5;
     std::map<std::string, std::map<std::string, std::vector<double>>> fps;
     for (int round = 0; round < rounds; ++round)
@@ -57,15 +77,21 @@ void FramesPerSecond(const std::vector<Size>& sizes, std::map<std::string, doubl
             }
 
     std::printf("1. frames per second (median of %d, cases interleaved)\n", rounds);
-    std::printf("  %-6s %10s %10s %18s %14s %18s\n", "size", "bare read", "PlayVideo",
-                "imshow+waitKey(1)", "PlayVideo/bare", "PlayVideo/waitKey");
+    std::printf("  %-6s %10s %10s %18s %14s %18s%s\n", "size", "bare read", "PlayVideo",
+                "imshow+waitKey(1)", "PlayVideo/bare", "PlayVideo/waitKey",
+                before ? "     before  before/bare" : "");
     for (const Size& size : sizes) {
         const double bare = Median(fps[size.name]["bare read"]);
         const double play = Median(fps[size.name]["PlayVideo"]);
         const double waitKey = Median(fps[size.name]["imshow+waitKey(1)"]);
         bareFps[size.name] = bare;
-        std::printf("  %-6s %10.1f %10.1f %18.1f %13.0f%% %17.2fx\n", size.name, bare, play,
+        std::printf("  %-6s %10.1f %10.1f %18.1f %13.0f%% %17.2fx", size.name, bare, play,
                     waitKey, 100 * play / bare, play / waitKey);
+        if (before) {
+            const double old = Median(fps[size.name]["before"]);
+            std::printf(" %10.1f %11.0f%%", old, 100 * old / bare);
+        }
+        std::printf("\n");
         const std::string name = size.name;
         const int share = name == "480p" ? 92 : name == "1080p" ? 90 : 85;
         Target("PlayVideo >= " + std::to_string(share) + "% of bare read at " + size.name,
@@ -78,12 +104,16 @@ void FramesPerSecond(const std::vector<Size>& sizes, std::map<std::string, doubl
 // 2 and 3. Events and repaints while 1080p frames play, each command's start included.
 void DuringPlayback(const Size& size, double bareOpenReadMs)
 {
-    std::vector<double> delays, repaints, playFps;
+    std::vector<double> delays, repaints, playFps, beforeDelays;
     for (int run = 0; run < 3; ++run) {
         Responsiveness r = PlaybackResponsiveness(size.path);
         delays.insert(delays.end(), r.eventDelaysMs.begin(), r.eventDelaysMs.end());
         repaints.push_back(r.repaintsPerSecond);
         playFps.push_back(r.framesPerSecond);
+        if (before) {
+            const auto old = PlaybackResponsiveness(size.path, before).eventDelaysMs;
+            beforeDelays.insert(beforeDelays.end(), old.begin(), old.end());
+        }
     }
     const double p99 = Percentile(delays, 0.99);
     const double longest = Percentile(delays, 1.0);
@@ -91,6 +121,9 @@ void DuringPlayback(const Size& size, double bareOpenReadMs)
                 "   (%zu events, 3 commands)\n", size.name, delays.size());
     std::printf("  p50 %.1f ms, p99 %.1f ms, max %.1f ms (%.2fx a bare open + first read, %.1f ms)\n",
                 Percentile(delays, 0.5), p99, longest, longest / bareOpenReadMs, bareOpenReadMs);
+    if (before)
+        std::printf("  before: p50 %.1f ms, p99 %.1f ms, max %.1f ms\n", Percentile(beforeDelays, 0.5),
+                    Percentile(beforeDelays, 0.99), Percentile(beforeDelays, 1.0));
     std::printf("\n3. repaints of \"video\" during %s playback at %.0f frames/s\n", size.name,
                 Median(playFps));
     std::printf("  %.1f per second\n", Median(repaints));
@@ -116,10 +149,12 @@ void FirstFrame(const Size& size, const Programs& programs)
 {
     // The warm figures apart from the new programs: right after one has started and played,
     // this process's next open takes two to three times as long, the bare one included.
-    std::vector<double> warm, bare, afterSecond, atOnce, inputP99, inputMax;
+    std::vector<double> warm, bare, warmBefore, afterSecond, atOnce, inputP99, inputMax;
     for (int run = 0; run < 7; ++run) {
         warm.push_back(FirstFrameMs(size.path));
         bare.push_back(BareOpenReadMs(size.path));
+        if (before)
+            warmBefore.push_back(FirstFrameMs(size.path, before));
     }
     for (int run = 0; run < 5; ++run) {
         const auto first = RunForFigures(programs.freshStart, {"first-second", size.path});
@@ -132,6 +167,9 @@ void FirstFrame(const Size& size, const Programs& programs)
     std::printf("  %.1f ms in a program that has played before, beside %.1f ms for a bare open +\n"
                 "           first read in the same process: %.2fx\n",
                 Median(warm), Median(bare), Median(warm) / Median(bare));
+    if (before)
+        std::printf("  %.1f ms before, in the same process: %.2fx the bare open + first read\n",
+                    Median(warmBefore), Median(warmBefore) / Median(bare));
     std::printf("  %.1f ms as a new program's first command, 1 s after its window appeared\n",
                 Median(afterSecond));
     std::printf("  %.1f ms as a new program's first command, the moment its window appeared\n"
@@ -292,25 +330,71 @@ void ShapedFrames(const QTemporaryDir& folder)
     }
 }
 
+// 11. Pictures larger than the screen: each shown fitted (scaled each frame), at its own size,
+// and through a HighGUI window that scales only what it paints; beside the bare read,
+// interleaved (median of 5). Also in a room of 1600x900, where 4K shrinks by no whole factor.
+ScreenRoom LaptopRoom(int, int)
+{
+    return {0, 0, 1600, 900, 0, 0};
+}
+
+void LargerThanTheScreen(const std::vector<Size>& clips)
+{
+    std::printf("\n11. pictures larger than the screen's room (median of 5, interleaved; share of the\n"
+                "    bare read)\n");
+    std::printf("  %-10s %-10s %10s %14s %14s %18s%s\n", "clip", "room", "bare read", "fitted",
+                "unfitted", "scaling window", before ? "         before" : "");
+    for (const auto& [clip, room] : std::vector<std::pair<Size, ScreenRoomQuery>>{
+             {clips[0], playback_module::RoomOnScreen}, {clips[1], playback_module::RoomOnScreen},
+             {clips[0], LaptopRoom}}) {
+        const ScreenRoom area = room(0, 0);
+        const double scale = std::min(double(area.width) / clip.width, double(area.height) / clip.height);
+        const cv::Size fitted(int(std::lround(clip.width * scale)), int(std::lround(clip.height * scale)));
+        std::vector<double> bare, fit, unfit, window, old;
+        for (int run = 0; run < 5; ++run) {
+            bare.push_back(BareReadFps(clip.path));
+            fit.push_back(PlayVideoFps(clip.path, CommandInRoom(room)));
+            unfit.push_back(PlayVideoFps(clip.path, CommandInRoom(nullptr)));
+            window.push_back(ScaledWindowFps(clip.path, fitted));
+            if (before)
+                old.push_back(PlayVideoFps(clip.path, before));
+        }
+        const double reference = Median(bare);
+        const auto share = [reference](const std::vector<double>& fps) {
+            return Format("%.1f %3.0f%%", Median(fps), 100 * Median(fps) / reference);
+        };
+        std::printf("  %-10s %-10s %10.1f %14s %14s %18s %14s\n", clip.name,
+                    Format("%dx%d", area.width, area.height).c_str(), reference, share(fit).c_str(),
+                    share(unfit).c_str(), share(window).c_str(), before ? share(old).c_str() : "");
+        if (std::string(clip.name) == "2160p" && room == playback_module::RoomOnScreen)
+            Target("fitted 2160p >= 63% of bare read", Median(fit) >= 0.63 * reference);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 6 || !std::getenv("DISPLAY")) {
+    if (argc < 6 || argc > 7 || !std::getenv("DISPLAY")) {
         std::fprintf(stderr, "usage: reelview_bench PROGRAM BARE_WINDOW FRESH_START SUSPECTS MODULE"
-                             " (on an X display)\n");
+                             " [BEFORE_MODULE] (on an X display)\n");
         return 2;
     }
     const Programs programs{argv[1], argv[2], argv[3], argv[4], argv[5]};
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
+    if (argc == 7 && !(before = BeforeCommand(argv[6]))) {
+        std::fprintf(stderr, "can't load the playback module %s\n", argv[6]);
+        return 1;
+    }
 
     QTemporaryDir folder;
     std::vector<Size> sizes{{"2160p", 3840, 2160, 120, {}}, {"1080p", 1920, 1080, 300, {}},
                             {"480p", 854, 480, 300, {}}};
     Size large{"4320p", 7680, 4320, 8, {}};
+    Size portrait{"1080x1920", 1080, 1920, 120, {}};
     const std::string shortClip = folder.filePath(QStringLiteral("short.mp4")).toStdString();
-    for (Size* size : {&sizes[0], &sizes[1], &sizes[2], &large}) {
+    for (Size* size : {&sizes[0], &sizes[1], &sizes[2], &large, &portrait}) {
         size->path = folder.filePath(QStringLiteral("%1.mp4").arg(size->name)).toStdString();
         if (!WriteBenchVideo(size->path, size->width, size->height, size->frames)) {
             std::fprintf(stderr, "no H.264 encoder for the test media\n");
@@ -333,6 +417,7 @@ int main(int argc, char** argv)
     Profile(sizes, bareFps);
     Suspects(sizes, large, programs);
     ShapedFrames(folder);
+    LargerThanTheScreen({sizes[0], portrait});
 
     std::printf("\nTargets\n");
     for (const auto& [what, met] : targets)

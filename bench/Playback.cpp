@@ -2,6 +2,7 @@
 
 #include "Measures.h"
 
+#include "playback/PlayVideo.h"
 #include "shell/PlaybackModule.h"
 
 #include <QCoreApplication>
@@ -12,6 +13,8 @@
 
 #include <functional>
 #include <map>
+
+#include <dlfcn.h>
 
 namespace {
 
@@ -69,12 +72,55 @@ double BareReadFps(const std::string& path)
     return ReadLoopFps(path, [](const cv::Mat&) {});
 }
 
-double PlayVideoFps(const std::string& path)
+void ProgramCommand(const std::string& path)
+{
+    playback_module::PlayVideo(path);
+}
+
+Command CommandInRoom(ScreenRoomQuery room)
+{
+    return [room](const std::string& path) {
+        ReelviewUseScreens(room);
+        playback_module::PlayVideo(path);
+        ReelviewUseScreens(playback_module::RoomOnScreen);
+    };
+}
+
+Command BeforeCommand(const std::string& modulePath)
+{
+    // Its own definitions first: otherwise its calls of its own functions would reach this
+    // process's build of them.
+    void* module = dlopen(modulePath.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_DEEPBIND);
+    auto* play = module ? reinterpret_cast<decltype(&ReelviewPlayVideo)>(dlsym(module, playVideoEntry)) : nullptr;
+    if (!play)
+        return {};
+    return [play](const std::string& path) { play(path.data(), path.size(), playback_module::PumpEvents); };
+}
+
+double PlayVideoFps(const std::string& path, const Command& command)
 {
     const int frames = FrameCount(path);
     const auto start = Clock::now();
-    playback_module::PlayVideo(path);
+    command(path);
     return frames * 1000.0 / MsSince(start);
+}
+
+double ScaledWindowFps(const std::string& path, cv::Size size)
+{
+    const char* const name = "scaled";
+    cv::namedWindow(name, cv::WINDOW_NORMAL | cv::WINDOW_KEEPRATIO | cv::WINDOW_GUI_NORMAL);
+    cv::resizeWindow(name, size);
+    auto lastPump = Clock::now() - std::chrono::seconds(1);
+    const double fps = ReadLoopFps(path, [&](const cv::Mat& frame) {
+        cv::imshow(name, frame);
+        if (Clock::now() - lastPump >= std::chrono::milliseconds(30)) {
+            lastPump = Clock::now();
+            playback_module::PumpEvents();
+        }
+    });
+    cv::destroyWindow(name);
+    playback_module::PumpEvents();
+    return fps;
 }
 
 double WaitKeyLoopFps(const std::string& path)
@@ -85,12 +131,12 @@ double WaitKeyLoopFps(const std::string& path)
     });
 }
 
-Responsiveness PlaybackResponsiveness(const std::string& path)
+Responsiveness PlaybackResponsiveness(const std::string& path, const Command& command)
 {
     PaintCounter paints;
     InputDelays input;
     const auto start = Clock::now();
-    playback_module::PlayVideo(path);
+    command(path);
     const double elapsedMs = MsSince(start);
 
     Responsiveness result;
@@ -100,11 +146,11 @@ Responsiveness PlaybackResponsiveness(const std::string& path)
     return result;
 }
 
-double FirstFrameMs(const std::string& path)
+double FirstFrameMs(const std::string& path, const Command& command)
 {
     PaintCounter paints;
     const auto start = Clock::now();
-    playback_module::PlayVideo(path);
+    command(path);
     if (paints.paints == 0)
         return -1;
     return std::chrono::duration<double, std::milli>(paints.firstPaint - start).count();

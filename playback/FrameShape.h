@@ -29,7 +29,8 @@ private:
     cv::Size room_;
     cv::Size plannedFor_;  // the stored size of the frames the plan is for
     cv::Size scaledSize_;  // still in the stored orientation
-    int filter_ = 0;
-    cv::Mat scaled_;  // kept from frame to frame, so their memory is allocated once
-    cv::Mat turned_;
+    int blockSize_ = 1;    // pixels averaged into one, across and down, first
+    cv::Size blur_;        // the blur before interpolating: 3 along an axis that shrinks, else 1
+    // Kept from frame to frame, so that their memory is allocated once.
+    cv::Mat averaged_, blurred_, scaled_, turned_;
 };

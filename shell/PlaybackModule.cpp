@@ -69,17 +69,6 @@ QMargins WindowFrame()
     return {};
 }
 
-ScreenRoom RoomOnScreen(int x, int y)
-{
-    const QScreen* screen = QGuiApplication::screenAt({x, y});
-    if (!screen)
-        screen = QGuiApplication::primaryScreen();
-    const QMargins frame = WindowFrame();
-    // Qt's units: with high-DPI scaling on, HighGUI's windows are sized in the same ones.
-    const QRect room = screen ? screen->availableGeometry() - frame : QRect();
-    return {room.x(), room.y(), room.width(), room.height(), frame.left(), frame.top()};
-}
-
 // Runs on the loading thread. The module stays loaded for the rest of the process.
 Loaded Load(const QString& path)
 {
@@ -126,6 +115,17 @@ std::shared_future<Loaded>& Loading()
 }
 
 }  // namespace
+
+ScreenRoom RoomOnScreen(int x, int y)
+{
+    const QScreen* screen = QGuiApplication::screenAt({x, y});
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    const QMargins frame = WindowFrame();
+    // Qt's units: with high-DPI scaling on, HighGUI's windows are sized in the same ones.
+    const QRect room = screen ? screen->availableGeometry() - frame : QRect();
+    return {room.x(), room.y(), room.width(), room.height(), frame.left(), frame.top()};
+}
 
 void PumpEvents()
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "playback/PlayVideo.h"
+
 #include <optional>
 #include <string>
 
@@ -24,6 +26,9 @@ void StartLoadingOnceShown(QWidget& window);
 // the program's event loop, so processing what is pending is all it takes, without HighGUI's
 // own wait for a timer.
 void PumpEvents();
+
+// Where on the screen holding (x, y) the picture of "video" may lie, as playback is told.
+ScreenRoom RoomOnScreen(int x, int y);
 
 // Plays through the module, loading it first if need be. Throws forms::Exception saying
 // what is wrong and where when the module is missing or broken.
