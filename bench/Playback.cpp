@@ -3,11 +3,13 @@
 #include "Measures.h"
 
 #include "playback/PlayVideo.h"
+#include "playback/StreamColour.h"
 #include "shell/PlaybackModule.h"
 
 #include <QCoreApplication>
 
 #include <opencv2/core.hpp>
+#include <opencv2/core/matx.hpp>
 #include <opencv2/highgui.hpp>
 #include <opencv2/videoio.hpp>
 
@@ -15,6 +17,10 @@
 #include <map>
 
 #include <dlfcn.h>
+
+extern "C" {
+#include <libavutil/pixfmt.h>
+}
 
 namespace {
 
@@ -103,6 +109,30 @@ double PlayVideoFps(const std::string& path, const Command& command)
     const auto start = Clock::now();
     command(path);
     return frames * 1000.0 / MsSince(start);
+}
+
+double ToldColourReadFps(const std::string& path)
+{
+    ConvertFramesAs(StreamColour{AVCOL_SPC_BT709, false});
+    const double fps = BareReadFps(path);
+    ConvertFramesAs(std::nullopt);
+    return fps;
+}
+
+double CorrectedColourReadFps(const std::string& path)
+{
+    // RGB as BT.709 would give it from what BT.601 made of the same Y'CbCr: one matrix.
+    const auto toYCbCr = [](double kr, double kb) {
+        return cv::Matx33d(kr, 1 - kr - kb, kb, -kr / (2 - 2 * kb), -(1 - kr - kb) / (2 - 2 * kb), 0.5, 0.5,
+                           -(1 - kr - kb) / (2 - 2 * kr), -kb / (2 - 2 * kr));
+    };
+    const cv::Matx33d rgb = toYCbCr(0.2126, 0.0722).inv() * toYCbCr(0.299, 0.114);
+    cv::Matx33d bgr;  // the same, on blue, green, red
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            bgr(2 - i, 2 - j) = rgb(i, j);
+    cv::Mat corrected;
+    return ReadLoopFps(path, [&](const cv::Mat& frame) { cv::transform(frame, corrected, bgr); });
 }
 
 double ScaledWindowFps(const std::string& path, cv::Size size)

@@ -2,6 +2,7 @@
 
 #include "playback/FrameShape.h"
 #include "playback/SourceOpening.h"
+#include "playback/StreamColour.h"
 #include "playback/VideoSource.h"
 
 #include <algorithm>
@@ -219,6 +220,7 @@ void PlayVideo(const std::optional<std::string>& acceptedName)
         videoCapture.get(cv::CAP_PROP_FRAME_WIDTH) * videoCapture.get(cv::CAP_PROP_FRAME_HEIGHT);
     // Nothing plays any more: free the file or camera (a camera's light goes out).
     videoCapture.release();
+    ConvertFramesAs(std::nullopt);
     GiveBackMemory(framePixels);
 }
 

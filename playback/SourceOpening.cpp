@@ -1,5 +1,7 @@
 #include "playback/SourceOpening.h"
 
+#include "playback/StreamColour.h"
+
 #include <opencv2/core/utils/logger.hpp>
 
 extern "C" {
@@ -85,10 +87,18 @@ int QuarterTurns(double clockwiseDegrees)
     return (int(std::lround(std::fmod(clockwiseDegrees, 360) / 90)) % 4 + 4) % 4;
 }
 
-// How far the first video stream, the one OpenCV plays, is to be turned clockwise for display,
-// as FFmpeg itself reads its display matrix.
-int DisplayRotationClockwise(const std::string& decoderPath)
+// What the file's header says of its first video stream, the one OpenCV plays: how far it is
+// to be turned clockwise for display (as FFmpeg itself reads its display matrix), and its
+// colour matrix and range. Read apart from OpenCV, which says neither.
+struct StreamHeader {
+    int clockwiseDegrees = 0;
+    int matrix = AVCOL_SPC_UNSPECIFIED;
+    int range = AVCOL_RANGE_UNSPECIFIED;
+};
+
+StreamHeader ReadStreamHeader(const std::string& decoderPath)
 {
+    StreamHeader header;
     AVDictionary* options = nullptr;
     for (const auto& [name, value] : FileOpenOptions())
         av_dict_set(&options, name.c_str(), value.c_str(), 0);
@@ -96,34 +106,36 @@ int DisplayRotationClockwise(const std::string& decoderPath)
     const int opened = avformat_open_input(&context, decoderPath.c_str(), nullptr, &options);
     av_dict_free(&options);
     if (opened < 0)
-        return 0;
-    int turns = 0;
+        return header;
     for (unsigned i = 0; i < context->nb_streams; ++i) {
         const AVStream& stream = *context->streams[i];
         if (stream.codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
             continue;
+        header.matrix = stream.codecpar->color_space;
+        header.range = stream.codecpar->color_range;
         std::size_t size = 0;
         const uint8_t* matrix = av_stream_get_side_data(&stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
         // The matrix's angle is anticlockwise.
         if (matrix && size >= 9 * sizeof(int32_t))
-            turns = QuarterTurns(-av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix)));
+            header.clockwiseDegrees =
+                90 * QuarterTurns(-av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix)));
         break;
     }
     avformat_close_input(&context);
-    return turns * 90;
+    return header;
 }
 
 // Pixels wider or narrower than this are a damaged or hostile header, not a picture: scaling
 // by it would make frames of gigabytes. Real material stays within 2:1 either way.
 constexpr double widestPixel = 4;
 
-// The shape of the frames of a file capture has just opened. OpenCV's own orientation is
-// turned off and the program turns the frames itself: OpenCV 4.6 reads the display matrix
-// backwards and shows a portrait phone video upside down, later releases read it right, so
-// whether OpenCV turns at all can't be trusted, only whether it sees a turn. Which way, FFmpeg
-// says, read again only for files that have one.
+// How the frames of a file capture has just opened are to be shown; sets up their colour.
+// OpenCV's own orientation is turned off and the program turns the frames itself: OpenCV 4.6
+// reads the display matrix backwards and shows a portrait phone video upside down, later
+// releases read it right, so whether OpenCV turns at all can't be trusted.
 FrameShape ReadFrameShape(cv::VideoCapture& capture, const HeldFile& file)
 {
+    const StreamHeader header = ReadStreamHeader(file.DecoderPath());
     FrameShape shape;
     const double numerator = capture.get(cv::CAP_PROP_SAR_NUM);
     const double denominator = capture.get(cv::CAP_PROP_SAR_DEN);
@@ -132,9 +144,10 @@ FrameShape ReadFrameShape(cv::VideoCapture& capture, const HeldFile& file)
         shape.aspectNumerator = int(numerator);
         shape.aspectDenominator = int(denominator);
     }
-    if (capture.set(cv::CAP_PROP_ORIENTATION_AUTO, 0)
-        && QuarterTurns(capture.get(cv::CAP_PROP_ORIENTATION_META)) != 0)
-        shape.clockwiseDegrees = DisplayRotationClockwise(file.DecoderPath());
+    if (capture.set(cv::CAP_PROP_ORIENTATION_AUTO, 0))
+        shape.clockwiseDegrees = header.clockwiseDegrees;
+    ConvertFramesAs(DescribedColour(header.matrix, header.range, int(capture.get(cv::CAP_PROP_FRAME_WIDTH)),
+                                    int(capture.get(cv::CAP_PROP_FRAME_HEIGHT))));
     return shape;
 }
 
@@ -197,6 +210,7 @@ FrameShape OpenSource(cv::VideoCapture& capture, const VideoSource& source)
 {
     static const bool configured = (ConfigureVideoLibraries(), true);
     (void)configured;
+    ConvertFramesAs(std::nullopt);  // a camera's frames, and a failed source's, as they come
     try {
         if (source.kind == VideoSource::Kind::Camera)
             capture.open(source.cameraIndex, cv::CAP_V4L2);

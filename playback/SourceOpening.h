@@ -41,6 +41,7 @@ const std::string& AllowedFormats();
 // formats and local files only. Configures the video libraries on first use: they stay silent
 // on standard error and take none of their settings from the environment.
 // Returns how the frames are to be shown: a file's as the file means them, upright and with
-// square pixels; a camera's, and a failed source's, as they come.
+// square pixels, and sets up their conversion to its colours (ConvertFramesAs); a camera's,
+// and a failed source's, as they come.
 // A source that can't be opened leaves the capture closed; nothing is thrown.
 FrameShape OpenSource(cv::VideoCapture& capture, const VideoSource& source);

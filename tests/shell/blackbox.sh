@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Uses the real program on the X display it is given, as a person would: opens a damaged video
 # and then a sound one through 檔案 ▸ 開啟 with the mouse and keyboard, watches the second play
-# to its last frame in "video", then closes the main window and expects the program to end
+# to its last frame in "video", then an HD one in its own colours, then closes the main window and expects the program to end
 # promptly with exit code 0, having written nothing to standard error.
 #   blackbox.sh PROGRAM X11PROBE WRITE_TEST_VIDEO
 set -euo pipefail
@@ -29,6 +29,14 @@ play_to_last_frame "$main" "$video" > /dev/null || fail "the video window never 
 eval "$(xdotool getwindowgeometry --shell "$window")"
 [ "$WIDTH" -eq 160 ] && [ "$HEIGHT" -eq 120 ] || fail "video window is ${WIDTH}x${HEIGHT}, not the picture's 160x120"
 
+# An HD stream in the colours it says it has: BT.709's red, not BT.601's reading of it (232,0,0).
+hd="$work/hd.mp4"
+"$writer" "$hd" 3 --bt709 || fail "could not write the HD video"
+open_file "$main" "$hd" || fail "could not open the HD video"
+wait_until 10 shows_colour "$window" 255 0 0 || fail "the HD video did not play"
+read -r r g b <<< "$(centre_colour "$window")"
+[ "$r" -ge 252 ] && [ "$g" -le 3 ] && [ "$b" -le 3 ] || fail "the HD video's red shows as $r,$g,$b"
+
 "$X11PROBE" close "$main"
 wait_until 10 eval '! kill -0 "$pid" 2> /dev/null' || fail "the program did not end within 10 s of closing its main window"
 status=0
@@ -36,4 +44,4 @@ wait "$pid" || status=$?
 pid=
 [ "$status" -eq 0 ] || fail "the program ended with exit code $status"
 [ ! -s "$PROGRAM_STDERR" ] || fail "the program wrote to standard error"
-echo "PASS: played a damaged and a sound video, the last frame in a 160x120 window; exit code 0; nothing on standard error"
+echo "PASS: played a damaged and a sound video, the last frame in a 160x120 window, and HD in its own colours; exit code 0; nothing on standard error"

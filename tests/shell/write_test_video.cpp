@@ -1,6 +1,9 @@
-// Writes a test video for the black-box test: red frames, then a last blue one; or, with
-// --bars, colour bars for a screenshot.
-//   write_test_video PATH FRAMES [--bars]
+// Writes a test video for the black-box test: red frames, then a last blue one; with --bars,
+// colour bars for a screenshot; with --bt709, saturated red in a lossless HD stream that says
+// it is BT.709.
+//   write_test_video PATH FRAMES [--bars | --bt709]
+#include "support/streams/TestStreams.h"
+
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
@@ -11,12 +14,22 @@
 
 int main(int argc, char** argv)
 {
-    const bool bars = argc == 4 && std::string(argv[3]) == "--bars";
-    if (argc != 3 && !bars) {
-        std::fprintf(stderr, "usage: write_test_video PATH FRAMES [--bars]\n");
+    const std::string mode = argc == 4 ? argv[3] : "";
+    const bool bars = mode == "--bars";
+    if (argc != 3 && !bars && mode != "--bt709") {
+        std::fprintf(stderr, "usage: write_test_video PATH FRAMES [--bars | --bt709]\n");
         return 2;
     }
     const int frames = std::atoi(argv[2]);
+    if (mode == "--bt709") {
+        Encoding encoding;
+        encoding.width = 1280;
+        encoding.height = 720;
+        encoding.encoderOptions = {{"preset", "ultrafast"}, {"qp", "0"}};
+        const YCbCr red = ToYCbCr({255, 0, 0}, bt709Kr, bt709Kb, false);
+        WriteVideo(argv[1], encoding, frames, [&](int, int, int) { return red; });
+        return 0;
+    }
     const cv::Size size(160, 120);
     if (bars) {
         cv::VideoWriter writer(argv[1], cv::CAP_FFMPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 25, size);
