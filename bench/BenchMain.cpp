@@ -1,7 +1,7 @@
 // Measures playback against its ceiling, how responsive the windows stay, how soon the main
 // window, the first input and the first frame are handled, and memory. Every figure that is
 // compared is measured side by side in this run. Runs on an X display (bench/run starts Xvfb):
-//   reelview_bench PROGRAM BARE_WINDOW FRESH_START SUSPECTS MODULE
+//   reelview_bench PROGRAM BARE_WINDOW FRESH_START [BEFORE_MODULE]
 #include "Measures.h"
 #include "Media.h"
 #include "Playback.h"
@@ -32,7 +32,7 @@ struct Size {
 };
 
 struct Programs {
-    std::string program, bareWindow, freshStart, suspects, module;
+    std::string program, bareWindow, freshStart;
 };
 
 // The playback command of another build (bench/run REVISION), measured beside this one's.
@@ -67,7 +67,7 @@ void FramesPerSecond(const std::vector<Size>& sizes, std::map<std::string, doubl
         {"imshow+waitKey(1)", WaitKeyLoopFps}};
     if (before)
         ways.emplace_back("before", [](const std::string& path) { return PlayVideoFps(path, before); });
-    constexpr int rounds = 5;
+    constexpr int rounds = 7;
     std::map<std::string, std::map<std::string, std::vector<double>>> fps;
     for (int round = 0; round < rounds; ++round)
         for (const Size& size : sizes)
@@ -243,57 +243,7 @@ void Profile(const std::vector<Size>& sizes, std::map<std::string, double>& bare
     }
 }
 
-// 9. Each suspect of a slow command start switched off in turn, in new processes that have
-// played each size once, interleaved (median of 3 processes of 5 commands each).
-void Suspects(const std::vector<Size>& sizes, const Size& large, const Programs& programs)
-{
-    const std::vector<std::pair<const char*, std::vector<std::string>>> variants{
-        {"the program as it is", {}},
-        {"trim as before (beyond 64 MiB)", {"trim-beyond-64mib"}},
-        {"no malloc arena limit", {"no-arena-limit"}},
-        {"no trim", {"no-trim"}},
-        {"HighGUI's pollKey as the pump", {"pollkey-pump"}},
-        {"module loaded on the GUI thread", {"load-here"}},
-    };
-    const char* figures[] = {"bare_open_read_ms", "first_frame_ms", "event_p99_ms", "event_max_ms"};
-    std::map<std::string, std::map<std::string, std::vector<double>>> results;
-    for (int run = 0; run < 3; ++run)
-        for (const auto& [name, switches] : variants) {
-            std::vector<std::string> arguments{programs.module};
-            for (const Size& size : sizes)
-                arguments.push_back(size.path);
-            arguments.insert(arguments.end(), {"--", sizes[1].path});
-            arguments.insert(arguments.end(), switches.begin(), switches.end());
-            const auto printed = RunForFigures(programs.suspects, arguments);
-            for (const char* figure : figures)
-                results[name][figure].push_back(FigureOf(printed, figure));
-        }
-    std::printf("\n9. suspects of a slow command start, %s, in a process that has played each size\n",
-                sizes[1].name);
-    std::printf("  %-34s %15s %12s %12s %12s\n", "", "bare open+read", "first frame", "event p99",
-                "event max");
-    for (const auto& [name, switches] : variants) {
-        std::printf("  %-34s", name);
-        for (const char* figure : figures)
-            std::printf(" %9.1f ms  ", Median(results[name][figure]));
-        std::printf("\n");
-    }
-
-    std::printf("  memory around the %s clip in a new process (after a short clip; frame %.1f MiB):\n",
-                large.name, large.width * large.height * 3 / 1048576.0);
-    for (const auto& [name, switches] :
-         std::vector<std::pair<const char*, std::vector<std::string>>>{
-             {"the program as it is", {}}, {"no malloc arena limit", {"no-arena-limit"}}, {"no trim", {"no-trim"}}}) {
-        std::vector<std::string> arguments{programs.module, sizes[2].path, "--", sizes[2].path, "no-rounds",
-                                           "large=" + large.path};
-        arguments.insert(arguments.end(), switches.begin(), switches.end());
-        const auto printed = RunForFigures(programs.suspects, arguments);
-        std::printf("  %-34s before %.1f MiB, after %.1f MiB\n", name, FigureOf(printed, "large_before_mib"),
-                    FigureOf(printed, "large_after_mib"));
-    }
-}
-
-// 10. What showing a file as it means costs: a turned and a non-square clip, PlayVideo beside
+// 9. What showing a file as it means costs: a turned and a non-square clip, PlayVideo beside
 // the bare read loop, interleaved (median of 5).
 void ShapedFrames(const QTemporaryDir& folder)
 {
@@ -312,7 +262,7 @@ void ShapedFrames(const QTemporaryDir& folder)
     clips[1].encoding.width = 720, clips[1].encoding.height = 576;
     clips[1].encoding.sampleAspect = {64, 45};
     clips[1].frames = 300;
-    std::printf("\n10. frames per second of files shown as they mean (median of 5, interleaved)\n");
+    std::printf("\n9. frames per second of files shown as they mean (median of 5, interleaved)\n");
     std::printf("  %-16s %10s %10s %14s\n", "clip", "bare read", "PlayVideo", "PlayVideo/bare");
     for (Clip& clip : clips) {
         clip.path = folder.filePath(QString::number(&clip - clips.data()) + ".mp4").toStdString();
@@ -330,7 +280,7 @@ void ShapedFrames(const QTemporaryDir& folder)
     }
 }
 
-// 11. Pictures larger than the screen: each shown fitted (scaled each frame), at its own size,
+// 10. Pictures larger than the screen: each shown fitted (scaled each frame), at its own size,
 // and through a HighGUI window that scales only what it paints; beside the bare read,
 // interleaved (median of 5). Also in a room of 1600x900, where 4K shrinks by no whole factor.
 ScreenRoom LaptopRoom(int, int)
@@ -340,7 +290,7 @@ ScreenRoom LaptopRoom(int, int)
 
 void LargerThanTheScreen(const std::vector<Size>& clips)
 {
-    std::printf("\n11. pictures larger than the screen's room (median of 5, interleaved; share of the\n"
+    std::printf("\n10. pictures larger than the screen's room (median of 5, interleaved; share of the\n"
                 "    bare read)\n");
     std::printf("  %-10s %-10s %10s %14s %14s %18s%s\n", "clip", "room", "bare read", "fitted",
                 "unfitted", "scaling window", before ? "         before" : "");
@@ -371,7 +321,7 @@ void LargerThanTheScreen(const std::vector<Size>& clips)
     }
 }
 
-// 12. What a 1080p stream's own colours cost: told to OpenCV's converter, or corrected in each
+// 11. What a 1080p stream's own colours cost: told to OpenCV's converter, or corrected in each
 // frame after it, beside the read as OpenCV does it (interleaved, median of 5).
 void ColourRoutes(const Size& size)
 {
@@ -382,7 +332,7 @@ void ColourRoutes(const Size& size)
         corrected.push_back(CorrectedColourReadFps(size.path));
     }
     const double reference = Median(plain);
-    std::printf("\n12. a %s stream in BT.709, frames per second of the read (median of 5, interleaved)\n",
+    std::printf("\n11. a %s stream in BT.709, frames per second of the read (median of 5, interleaved)\n",
                 size.name);
     std::printf("  as OpenCV reads it (BT.601)        %8.1f\n", reference);
     std::printf("  told to OpenCV's converter         %8.1f  %4.0f%%  (the program's route)\n", Median(told),
@@ -395,16 +345,16 @@ void ColourRoutes(const Size& size)
 
 int main(int argc, char** argv)
 {
-    if (argc < 6 || argc > 7 || !std::getenv("DISPLAY")) {
-        std::fprintf(stderr, "usage: reelview_bench PROGRAM BARE_WINDOW FRESH_START SUSPECTS MODULE"
-                             " [BEFORE_MODULE] (on an X display)\n");
+    if (argc < 4 || argc > 5 || !std::getenv("DISPLAY")) {
+        std::fprintf(stderr, "usage: reelview_bench PROGRAM BARE_WINDOW FRESH_START [BEFORE_MODULE]"
+                             " (on an X display)\n");
         return 2;
     }
-    const Programs programs{argv[1], argv[2], argv[3], argv[4], argv[5]};
+    const Programs programs{argv[1], argv[2], argv[3]};
     int qtArgc = 1;
     QApplication app(qtArgc, argv);
-    if (argc == 7 && !(before = BeforeCommand(argv[6]))) {
-        std::fprintf(stderr, "can't load the playback module %s\n", argv[6]);
+    if (argc == 5 && !(before = BeforeCommand(argv[4]))) {
+        std::fprintf(stderr, "can't load the playback module %s\n", argv[4]);
         return 1;
     }
 
@@ -435,7 +385,6 @@ int main(int argc, char** argv)
     StartUp(programs);
     Memory(shortClip, large.path, large, programs);
     Profile(sizes, bareFps);
-    Suspects(sizes, large, programs);
     ShapedFrames(folder);
     LargerThanTheScreen({sizes[0], portrait});
     ColourRoutes(sizes[1]);

@@ -29,6 +29,9 @@ double Percentile(std::vector<double> values, double fraction)
     return values[index];
 }
 
+namespace {
+
+// The widget that paints the picture of the window "video"; null while there is none.
 QWidget* VideoViewport()
 {
     for (QWidget* window : QApplication::topLevelWidgets())
@@ -37,6 +40,8 @@ QWidget* VideoViewport()
                 return view->viewport();
     return nullptr;
 }
+
+}  // namespace
 
 PaintCounter::PaintCounter()
 {

@@ -8,8 +8,6 @@
 #include <string>
 #include <vector>
 
-class QWidget;
-
 // The tools every measurement uses: a clock, statistics, the "video" window's painting, the
 // delay of events given to the GUI thread, and the process's memory.
 
@@ -18,9 +16,6 @@ using Clock = std::chrono::steady_clock;
 double MsSince(Clock::time_point start);
 double Median(std::vector<double> values);
 double Percentile(std::vector<double> values, double fraction);
-
-// The widget that paints the picture of the window "video"; null while there is none.
-QWidget* VideoViewport();
 
 // Counts the paints of the picture in "video", a window made before or after it starts, and
 // notes when the first came.

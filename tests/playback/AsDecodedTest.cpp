@@ -1,11 +1,18 @@
-// What the "video" window shows against a careful decode of the same stream (libavcodec and
-// libswscale, as the stream describes itself), on lossless streams made here.
+// What the player shows against a careful decode of the same stream (libavcodec and libswscale,
+// as the stream describes itself), on streams made here. Each row prints itself as a row of
+// docs/as-decoded.md:
+//   playback_tests --gtest_filter='*AsDecoded*'
 #include "playback/PlayVideo.h"
+#include "playback/SourceOpening.h"
 
 #include "support/TestVideo.h"
 #include "support/VideoWindow.h"
 #include "support/streams/CarefulDecode.h"
 #include "support/streams/TestStreams.h"
+
+extern "C" {
+#include <libavcodec/packet.h>
+}
 
 #include <QImage>
 
@@ -21,10 +28,16 @@
 
 namespace {
 
+// What a careful decode shows, what the player shows, and how far apart they are.
+struct Row {
+    std::string reference, ours;
+    double difference;
+};
+
 struct Case {
     const char* name;
-    std::function<void(Encoding&)> describe;  // what the stream is and says of itself
-    double kr, kb;                            // the luma weights its colours are made with
+    std::function<Row(const TestVideoFolder&)> measure;
+    double tolerance;
 };
 
 void PrintTo(const Case& c, std::ostream* out)
@@ -33,7 +46,7 @@ void PrintTo(const Case& c, std::ostream* out)
 }
 
 // Saturated primaries, a skin tone and a grey scale, in bands across the picture.
-const std::vector<Rgb> bands{{255, 0, 0},    {0, 255, 0},    {0, 0, 255},    {224, 172, 140}, {0, 0, 0},
+const std::vector<Rgb> bands{{255, 0, 0},    {0, 255, 0},     {0, 0, 255},     {224, 172, 140}, {0, 0, 0},
                              {64, 64, 64},   {128, 128, 128}, {192, 192, 192}, {255, 255, 255}};
 
 // The mean red, green and blue of the 8x8 block at (x, y).
@@ -54,11 +67,70 @@ std::array<double, 3> MeanAround(const cv::Mat& bgr, int x, int y)
     return {mean[2], mean[1], mean[0]};
 }
 
-std::string Rgb(const std::array<double, 3>& rgb)
+std::string Text(const std::array<double, 3>& rgb)
 {
     char text[32];
     std::snprintf(text, sizeof text, " %.0f,%.0f,%.0f", rgb[0], rgb[1], rgb[2]);
     return text;
+}
+
+// The bands, written losslessly with the luma weights kr and kb into a stream described as
+// describe says, played: the colours "video" shows, band by band.
+std::function<Row(const TestVideoFolder&)> Colours(std::function<void(Encoding&)> describe, double kr, double kb)
+{
+    return [=](const TestVideoFolder& folder) {
+        Encoding encoding;
+        encoding.encoderOptions = {{"preset", "veryfast"}, {"qp", "0"}};
+        describe(encoding);
+        const int bandWidth = encoding.width / int(bands.size());
+        const std::string path = folder.PathOf(encoding.encoder == "libx265" ? "bands.mkv" : "bands.mp4");
+        WriteVideo(path, encoding, 3, [&](int x, int, int) {
+            const Rgb& colour = bands[std::min<std::size_t>(x / bandWidth, bands.size() - 1)];
+            return ToYCbCr(colour, kr, kb, encoding.range == AVCOL_RANGE_JPEG);
+        });
+        cv::Mat reference;
+        DecodeCarefully(path, [&](const ReferenceFrame& frame) { reference = frame.shown; });
+
+        PlayVideo(path);
+
+        const QImage shown = videowindow::ShownPicture();
+        if (shown.size() != QSize(reference.cols, reference.rows))
+            return Row{"", "a picture of another size", 255};
+        Row row{"", "", 0};
+        for (std::size_t band = 0; band < bands.size(); ++band) {
+            const int x = int(band) * bandWidth + bandWidth / 2, y = encoding.height / 2;
+            const auto ours = MeanAround(shown, x, y), theirs = MeanAround(reference, x, y);
+            for (int channel = 0; channel < 3; ++channel)
+                row.difference = std::max(row.difference, std::abs(ours[channel] - theirs[channel]));
+            row.reference += Text(theirs), row.ours += Text(ours);
+        }
+        return row;
+    };
+}
+
+// 50 frames of moving texture in MP4 with one packet damaged: the frames the player shows
+// before its first missing frame, against those a careful decode gets past the damage.
+std::function<Row(const TestVideoFolder&)> FramesAfterDamage(PacketEdit damage)
+{
+    return [=](const TestVideoFolder& folder) {
+        Encoding encoding;
+        encoding.encoderOptions = {{"preset", "veryfast"}, {"crf", "23"}};
+        const std::string path = folder.PathOf("damaged.mp4");
+        WriteVideo(path, encoding, 50, [](int x, int y, int frame) {
+            const double wave = std::sin((x + 6.0 * frame) / 11) * std::cos((y - 4.0 * frame) / 17);
+            return YCbCr{128 + 80 * wave, 128 + 30 * wave, 128 - 20 * wave};
+        }, damage);
+        const int reference = DecodeCarefully(path, [](const ReferenceFrame&) {}).frames;
+        // Opened as the player opens it; the player stops at the first frame that is missing.
+        cv::VideoCapture capture;
+        OpenSource(capture, VideoSource::File(path));
+        cv::Mat frame;
+        int ours = 0;
+        while (capture.read(frame) && !frame.empty())
+            ++ours;
+        return Row{" " + std::to_string(reference) + " frames", " " + std::to_string(ours) + " frames",
+                   double(reference - ours)};
+    };
 }
 
 class AsDecoded : public testing::TestWithParam<Case> {
@@ -66,88 +138,73 @@ protected:
     TestVideoFolder folder;
 };
 
-TEST_P(AsDecoded, ColoursAsACarefulDecodeShowsThem)
+TEST_P(AsDecoded, ShowsWhatACarefulDecodeShows)
 {
     const Case& c = GetParam();
-    Encoding encoding;
-    encoding.encoderOptions = {{"preset", "veryfast"}, {"qp", "0"}};  // lossless: only the conversion differs
-    c.describe(encoding);
-    const bool fullRange = encoding.range == AVCOL_RANGE_JPEG;
-    const int bandWidth = encoding.width / int(bands.size());
-    const std::string path = folder.PathOf(std::string(c.name) + (encoding.encoder == "libx265" ? ".mkv" : ".mp4"));
-    WriteVideo(path, encoding, 3, [&](int x, int, int) {
-        return ToYCbCr(bands[std::min<std::size_t>(x / bandWidth, bands.size() - 1)], c.kr, c.kb, fullRange);
-    });
-    cv::Mat reference;
-    DecodeCarefully(path, [&](const ReferenceFrame& frame) { reference = frame.shown; });
-
-    PlayVideo(path);
-
-    const QImage shown = videowindow::ShownPicture();
-    ASSERT_EQ(shown.size(), QSize(reference.cols, reference.rows));
-    std::string oursText, referenceText;
-    double worst = 0;
-    for (std::size_t band = 0; band < bands.size(); ++band) {
-        const int x = int(band) * bandWidth + bandWidth / 2, y = encoding.height / 2;
-        const auto ours = MeanAround(shown, x, y), theirs = MeanAround(reference, x, y);
-        for (int channel = 0; channel < 3; ++channel) {
-            EXPECT_NEAR(ours[channel], theirs[channel], 3) << "band " << band << ", channel " << "RGB"[channel];
-            worst = std::max(worst, std::abs(ours[channel] - theirs[channel]));
-        }
-        oursText += Rgb(ours), referenceText += Rgb(theirs);
-    }
-    // The row of docs/as-decoded.md.
-    std::printf("%s |%s |%s | largest difference %.0f\n", c.name, referenceText.c_str(), oursText.c_str(), worst);
+    const Row row = c.measure(folder);
+    std::printf("%s |%s |%s | difference %.0f\n", c.name, row.reference.c_str(), row.ours.c_str(), row.difference);
+    EXPECT_LE(row.difference, c.tolerance) << "careful decode:" << row.reference << "\nshown:" << row.ours;
 }
 
-void Sd601(Encoding& e)
+// A stream of the size given that says it is made as the matrix, primaries and transfer say.
+std::function<void(Encoding&)> Stream(int width, int height, AVColorSpace matrix, AVColorPrimaries primaries,
+                                      AVColorTransferCharacteristic transfer)
 {
-    e.width = 720, e.height = 576;
-    e.matrix = AVCOL_SPC_SMPTE170M, e.primaries = AVCOL_PRI_SMPTE170M, e.transfer = AVCOL_TRC_SMPTE170M;
+    return [=](Encoding& e) {
+        e.width = width, e.height = height;
+        e.matrix = matrix, e.primaries = primaries, e.transfer = transfer;
+    };
 }
 
-void FullRange601(Encoding& e)
+// Full range, in the formats given: x264's 8 or 10 bits, or x265.
+std::function<void(Encoding&)> FullRange(AVPixelFormat format, const std::string& encoder = "libx264")
 {
-    e.width = 640, e.height = 360;
-    e.matrix = AVCOL_SPC_SMPTE170M, e.primaries = AVCOL_PRI_SMPTE170M, e.transfer = AVCOL_TRC_SMPTE170M;
-    e.range = AVCOL_RANGE_JPEG;
+    return [=](Encoding& e) {
+        Stream(640, 360, AVCOL_SPC_SMPTE170M, AVCOL_PRI_SMPTE170M, AVCOL_TRC_SMPTE170M)(e);
+        e.range = AVCOL_RANGE_JPEG;
+        e.pixelFormat = format;
+        if (encoder == "libx265")
+            e.encoderOptions = {{"preset", "veryfast"},
+                                {"x265-params", "log-level=none:lossless=1:pools=1:frame-threads=1"}};
+        e.encoder = encoder;
+    };
 }
+
+constexpr int damagedPacket = 25;
 
 INSTANTIATE_TEST_SUITE_P(
     Streams, AsDecoded,
     testing::Values(
-        Case{"Bt709Hd", [](Encoding& e) { e.width = 1280, e.height = 720; }, bt709Kr, bt709Kb},
-        Case{"Bt601Sd", Sd601, bt601Kr, bt601Kb},
-        Case{"FullRange8Bit", FullRange601, bt601Kr, bt601Kb},
-        Case{"FullRange10Bit",
-             [](Encoding& e) {
-                 FullRange601(e);
-                 e.pixelFormat = AV_PIX_FMT_YUV420P10LE;
-             },
-             bt601Kr, bt601Kb},
-        Case{"FullRangeHevc",
-             [](Encoding& e) {
-                 FullRange601(e);
-                 e.encoder = "libx265";
-                 e.encoderOptions = {{"preset", "veryfast"},
-                                     {"x265-params", "log-level=none:lossless=1:pools=1:frame-threads=1"}};
-             },
-             bt601Kr, bt601Kb},
+        Case{"Bt709Hd", Colours(Stream(1280, 720, AVCOL_SPC_BT709, AVCOL_PRI_BT709, AVCOL_TRC_BT709), bt709Kr, bt709Kb), 3},
+        Case{"Bt601Sd",
+             Colours(Stream(720, 576, AVCOL_SPC_SMPTE170M, AVCOL_PRI_SMPTE170M, AVCOL_TRC_SMPTE170M), bt601Kr,
+                     bt601Kb),
+             3},
+        Case{"FullRange8Bit", Colours(FullRange(AV_PIX_FMT_YUV420P), bt601Kr, bt601Kb), 3},
+        Case{"FullRange10Bit", Colours(FullRange(AV_PIX_FMT_YUV420P10LE), bt601Kr, bt601Kb), 3},
+        Case{"FullRangeHevc", Colours(FullRange(AV_PIX_FMT_YUV420P, "libx265"), bt601Kr, bt601Kb), 3},
         Case{"UnflaggedHd",
-             [](Encoding& e) {
-                 e.width = 1280, e.height = 720;
-                 e.matrix = AVCOL_SPC_UNSPECIFIED, e.primaries = AVCOL_PRI_UNSPECIFIED;
-                 e.transfer = AVCOL_TRC_UNSPECIFIED;
-             },
-             bt709Kr, bt709Kb},
+             Colours(Stream(1280, 720, AVCOL_SPC_UNSPECIFIED, AVCOL_PRI_UNSPECIFIED, AVCOL_TRC_UNSPECIFIED), bt709Kr,
+                     bt709Kb),
+             3},
         Case{"Bt2020",
-             [](Encoding& e) {
-                 e.width = 1280, e.height = 720;
-                 e.pixelFormat = AV_PIX_FMT_YUV420P10LE;
-                 e.matrix = AVCOL_SPC_BT2020_NCL, e.primaries = AVCOL_PRI_BT2020;
-                 e.transfer = AVCOL_TRC_BT2020_10;
-             },
-             0.2627, 0.0593}),
+             Colours(
+                 [](Encoding& e) {
+                     Stream(1280, 720, AVCOL_SPC_BT2020_NCL, AVCOL_PRI_BT2020, AVCOL_TRC_BT2020_10)(e);
+                     e.pixelFormat = AV_PIX_FMT_YUV420P10LE;
+                 },
+                 0.2627, 0.0593),
+             3},
+        // H.264 conceals the damage: no frame is lost.
+        Case{"H264PacketOverwritten", FramesAfterDamage([](AVPacket& packet, int index) {
+                 if (index == damagedPacket && av_packet_make_writable(&packet) >= 0)
+                     for (int i = packet.size / 2; i < packet.size; ++i)
+                         packet.data[i] ^= 0xA5;
+                 return true;
+             }),
+             0},
+        Case{"H264PacketLeftOut", FramesAfterDamage([](AVPacket&, int index) { return index != damagedPacket; }),
+             0}),
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
 
 }  // namespace
