@@ -111,9 +111,9 @@ double PlayVideoFps(const std::string& path, const Command& command)
     return frames * 1000.0 / MsSince(start);
 }
 
-double ToldColourReadFps(const std::string& path)
+double ToldColourReadFps(const std::string& path, int matrix)
 {
-    ConvertFramesAs(StreamColour{AVCOL_SPC_BT709, false});
+    ConvertFramesAs(StreamColour{matrix, false});
     const double fps = BareReadFps(path);
     ConvertFramesAs(std::nullopt);
     return fps;

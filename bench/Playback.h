@@ -26,9 +26,10 @@ Command BeforeCommand(const std::string& modulePath);
 double BareReadFps(const std::string& path);     // read only: the decoder's ceiling
 double PlayVideoFps(const std::string& path, const Command& command = ProgramCommand);
 double WaitKeyLoopFps(const std::string& path);  // imshow + waitKey(1) after every frame
-// A 1080p stream's colour, BT.709, by two routes: told to OpenCV's converter before the read
-// (the program's), or corrected in each frame after OpenCV converted it as BT.601.
-double ToldColourReadFps(const std::string& path);
+// A stream's colour by two routes: its matrix (an AVColorSpace) told to OpenCV's converter
+// before the read (the program's), or, for BT.709, corrected in each frame after OpenCV
+// converted it as BT.601.
+double ToldColourReadFps(const std::string& path, int matrix);
 double CorrectedColourReadFps(const std::string& path);
 // Every frame, as it is, to a HighGUI window that scales what it paints to size, pumped as
 // the program pumps.
