@@ -222,7 +222,7 @@ void PlayVideo(const std::optional<std::string>& acceptedName)
         videoCapture.get(cv::CAP_PROP_FRAME_WIDTH) * videoCapture.get(cv::CAP_PROP_FRAME_HEIGHT);
     // Nothing plays any more: free the file or camera (a camera's light goes out).
     videoCapture.release();
-    ConvertFramesAs(std::nullopt);
+    ConvertFramesAs(std::nullopt);  // OpenCV's converter as OpenCV has it, for whoever reads next
     GiveBackMemory(framePixels);
 }
 
