@@ -9,7 +9,6 @@
 #include <QCoreApplication>
 
 #include <opencv2/core.hpp>
-#include <opencv2/core/matx.hpp>
 #include <opencv2/highgui.hpp>
 #include <opencv2/videoio.hpp>
 
@@ -17,10 +16,6 @@
 #include <map>
 
 #include <dlfcn.h>
-
-extern "C" {
-#include <libavutil/pixfmt.h>
-}
 
 namespace {
 

@@ -28,9 +28,7 @@ void FrameShaper::Plan(cv::Size stored)
         width *= scale;
         height *= scale;
     }
-    cv::Size upright(std::max(1, int(std::lround(width))), std::max(1, int(std::lround(height))));
-    if (!room_.empty())
-        upright = {std::min(upright.width, room_.width), std::min(upright.height, room_.height)};
+    const cv::Size upright(std::max(1, int(std::lround(width))), std::max(1, int(std::lround(height))));
     scaledSize_ = sideways ? cv::Size(upright.height, upright.width) : upright;
 
     // Shrinking averages, so that fine detail (text, a fence) does not alias: by a whole
