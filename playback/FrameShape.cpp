@@ -41,28 +41,40 @@ void FrameShaper::Plan(cv::Size stored)
              stored.height / blockSize_ > scaledSize_.height ? 3 : 1};
 }
 
-const cv::Mat& FrameShaper::Shaped(const cv::Mat& frame)
+void FrameShaper::Shape(cv::Mat& frame, cv::Mat& picture)
 {
     if (frame.size() != plannedFor_)
         Plan(frame.size());
 
-    const cv::Mat* picture = &frame;
-    if (blockSize_ > 1) {
-        cv::resize(*picture, averaged_, frame.size() / blockSize_, 0, 0, cv::INTER_AREA);
-        picture = &averaged_;
+    const bool average = blockSize_ > 1, blur = blur_.area() > 1;
+    const bool scale = (average ? frame.size() / blockSize_ : frame.size()) != scaledSize_;
+    const int turn = shape_.clockwiseDegrees;
+    int steps = int(average) + int(blur) + int(scale) + int(turn != 0);
+    if (steps == 0) {
+        cv::swap(frame, picture);
+        return;
     }
-    if (blur_.area() > 1) {
-        cv::GaussianBlur(*picture, blurred_, blur_, 0);
-        picture = &blurred_;
+    // Each step reads the last one's result; the last step writes the picture itself.
+    const cv::Mat* from = &frame;
+    const auto into = [&](cv::Mat& between) -> cv::Mat& { return --steps == 0 ? picture : between; };
+    if (average) {
+        cv::Mat& to = into(averaged_);
+        cv::resize(*from, to, frame.size() / blockSize_, 0, 0, cv::INTER_AREA);
+        from = &to;
     }
-    if (picture->size() != scaledSize_) {
-        cv::resize(*picture, scaled_, scaledSize_, 0, 0, cv::INTER_LINEAR);
-        picture = &scaled_;
+    if (blur) {
+        cv::Mat& to = into(blurred_);
+        cv::GaussianBlur(*from, to, blur_, 0);
+        from = &to;
     }
-    switch (shape_.clockwiseDegrees) {
-    case 90: cv::rotate(*picture, turned_, cv::ROTATE_90_CLOCKWISE); return turned_;
-    case 180: cv::rotate(*picture, turned_, cv::ROTATE_180); return turned_;
-    case 270: cv::rotate(*picture, turned_, cv::ROTATE_90_COUNTERCLOCKWISE); return turned_;
-    default: return *picture;
+    if (scale) {
+        cv::Mat& to = into(scaled_);
+        cv::resize(*from, to, scaledSize_, 0, 0, cv::INTER_LINEAR);
+        from = &to;
     }
+    if (turn != 0)
+        cv::rotate(*from, picture,
+                   turn == 90    ? cv::ROTATE_90_CLOCKWISE
+                   : turn == 180 ? cv::ROTATE_180
+                                 : cv::ROTATE_90_COUNTERCLOCKWISE);
 }

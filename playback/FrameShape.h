@@ -17,9 +17,9 @@ public:
     // room: the largest picture the screen can show whole; empty for no limit.
     FrameShaper(const FrameShape& shape, cv::Size room);
 
-    // The frame as it is to be shown: frame itself when it is shown as stored, at no cost;
-    // otherwise a picture in this object's own buffers, valid until the next call.
-    const cv::Mat& Shaped(const cv::Mat& frame);
+    // Makes picture the frame as it is to be shown. A frame shown as stored costs nothing: the
+    // two swap their buffers. Otherwise frame is left as it was.
+    void Shape(cv::Mat& frame, cv::Mat& picture);
 
 private:
     // Decides, for frames of the stored size, what size to scale them to before turning.
@@ -31,6 +31,6 @@ private:
     cv::Size scaledSize_;  // still in the stored orientation
     int blockSize_ = 1;    // pixels averaged into one, across and down, first
     cv::Size blur_;        // the blur before interpolating: 3 along an axis that shrinks, else 1
-    // Kept from frame to frame, so that their memory is allocated once.
-    cv::Mat averaged_, blurred_, scaled_, turned_;
+    // Between the steps, kept from frame to frame so that their memory is allocated once.
+    cv::Mat averaged_, blurred_, scaled_;
 };

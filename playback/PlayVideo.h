@@ -10,9 +10,10 @@
 // the window is kept on that screen.
 //
 // An accepted name (bytes, passed to OpenCV unchanged) becomes the source name; without one
-// the last accepted name plays again, or camera 0 while none was ever accepted. Window events
-// are serviced while frames play. A command given from them returns at once: the running one
-// stops its source and plays the new one instead.
+// the last accepted name plays again, or camera 0 while none was ever accepted. The source is
+// opened and read on a thread of its own, and window events are serviced while frames play and
+// while they are awaited, however long a slow disk makes them wait. A command given from those
+// events returns at once: the running one leaves its source and plays the new one instead.
 // Nothing is thrown and nothing is reported: a failure is a source that did not open.
 void PlayVideo(const std::optional<std::string>& acceptedName);
 

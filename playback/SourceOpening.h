@@ -37,9 +37,13 @@ private:
 // descriptions, subtitle indexes).
 const std::string& AllowedFormats();
 
+// Configures the video libraries, once: they stay silent on standard error and take none of
+// their settings from the environment. It sets environment variables, so it must run before
+// any thread of the process reads its environment: on the event thread, before a reader starts.
+void ConfigureVideoLibraries();
+
 // Opens capture on the source: a camera through V4L2, a file through FFmpeg with the allowed
-// formats and local files only. Configures the video libraries on first use: they stay silent
-// on standard error and take none of their settings from the environment.
+// formats and local files only. Configures the video libraries if that was not done yet.
 // Returns how the frames are to be shown: a file's as the file means them, upright and with
 // square pixels, and sets up their conversion to its colours (ConvertFramesAs); a camera's,
 // and a failed source's, as they come.

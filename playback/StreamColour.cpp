@@ -9,7 +9,9 @@ extern "C" {
 
 namespace {
 
-std::optional<StreamColour> conversion;
+// Each reader's own: a reader left waiting on a stalled read may still convert a frame while
+// the next command's reader converts its own.
+thread_local std::optional<StreamColour> conversion;
 
 void Describe(SwsContext& converter, const StreamColour& colour)
 {

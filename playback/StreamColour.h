@@ -13,8 +13,8 @@ struct StreamColour {
 // convention: BT.709 from 1280 wide or more than 576 lines, BT.601 below, limited range.
 StreamColour DescribedColour(int matrix, int range, int width, int height);
 
-// From now on OpenCV converts decoded frames to BGR as the colour says; without one, with
-// swscale's default (BT.601), as OpenCV does by itself. Set on the thread that reads frames.
+// From now on OpenCV converts the frames this thread reads to BGR as the colour says; without
+// one, with swscale's default (BT.601), as OpenCV does by itself.
 //
 // OpenCV makes its converter with swscale's defaults and no way to change them. It makes it
 // through sws_getCachedContext, once per stream and size; this library defines that function,

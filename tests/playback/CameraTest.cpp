@@ -72,7 +72,7 @@ TEST_F(CameraPlayback, LiveCameraPlaysUntilTheWindowIsClosedThenTheDeviceIsClose
     EXPECT_TRUE(openWhilePlaying) << "playback ended before the window was closed";
     EXPECT_LT(Between(closedAt, Clock::now()), milliseconds(1000)) << "closing the window did not end playback";
     EXPECT_FALSE(videowindow::IsShown());
-    EXPECT_EQ(fakecamera::OpenDescriptors(), 0) << "the camera was left open";
+    EXPECT_EQ(fakecamera::OpenDescriptorsOnceReleased(), 0) << "the camera was left open";
 }
 
 TEST_F(CameraPlayback, FileOpenedDuringCameraPlaybackReplacesItAndClosesTheCamera)
@@ -125,7 +125,7 @@ TEST_F(CameraPlayback, VanishingCameraEndsPlaybackSilently)
     EXPECT_EQ(user.Answered(), 0) << messages.join('\n').toStdString();
     ASSERT_TRUE(shown) << "the camera's picture never showed";
     EXPECT_TRUE(IsNear(*shown, cameraColour)) << "shows " << shown->name().toStdString();
-    EXPECT_EQ(fakecamera::OpenDescriptors(), 0) << "the unplugged camera's descriptor was kept";
+    EXPECT_EQ(fakecamera::OpenDescriptorsOnceReleased(), 0) << "the unplugged camera's descriptor was kept";
 }
 
 // A camera that stops sending must not freeze the program: playback gives up within about a
@@ -161,7 +161,7 @@ TEST_F(CameraPlayback, StalledCameraEndsPlaybackPromptlyAndEventsKeepFlowing)
         << "playback ended " << Between(stalledAt, returnedAt).count() << " ms after the camera stalled";
     EXPECT_LE(longestGap, milliseconds(100))
         << "a 20 ms timer went " << longestGap.count() << " ms without firing while the camera was stalled";
-    EXPECT_EQ(fakecamera::OpenDescriptors(), 0) << "the stalled camera was left open";
+    EXPECT_EQ(fakecamera::OpenDescriptorsOnceReleased(), 0) << "the stalled camera was left open";
 }
 
 }  // namespace

@@ -201,13 +201,10 @@ TEST_P(UnplayableSource, LeavesTheWindowUpWithNothingNew)
         name = videos.WriteEmpty("empty.avi");
     else if (name == "<missing file>")
         name = videos.PathOf("missing.avi");
-    bool pumped = false;
-    DuringPlayback notePump([&] { pumped = true; });
 
     PlayVideo(name);
 
     EXPECT_EQ(SourceName(), name);
-    EXPECT_FALSE(pumped) << "a frame loop ran for a source that yields nothing";
     EXPECT_EQ(videowindow::Count(), 1);
     ASSERT_TRUE(videowindow::ShownColour());
     EXPECT_TRUE(IsNear(*videowindow::ShownColour(), white));

@@ -48,7 +48,7 @@ TEST(CameraEntry, ClosingTheMainFormDuringCameraPlaybackEndsTheProgramWithExitCo
     EXPECT_TRUE(playbackReturned);
     EXPECT_TRUE(messages.isEmpty()) << messages.join('\n').toStdString();
     EXPECT_FALSE(videowindow::IsShown());
-    EXPECT_EQ(fakecamera::OpenDescriptors(), 0) << "the camera was left open";
+    EXPECT_EQ(fakecamera::OpenDescriptorsOnceReleased(), 0) << "the camera was left open";
 }
 
 }  // namespace

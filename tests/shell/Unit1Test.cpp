@@ -128,7 +128,7 @@ TEST_F(MainForm, CancelledFirstOpenPlaysTheDefaultCamera)
     EXPECT_EQ(videowindow::Count(), 1);
     ASSERT_TRUE(shown) << "the video window showed no picture";
     EXPECT_TRUE(IsNear(*shown, cameraColour)) << "shows " << shown->name().toStdString();
-    EXPECT_EQ(fakecamera::OpenDescriptors(), 0) << "the camera was left open";
+    EXPECT_EQ(fakecamera::OpenDescriptorsOnceReleased(), 0) << "the camera was left open";
 }
 
 TEST_F(MainForm, CancelledLaterOpenPlaysTheLastAcceptedFileAgain)

@@ -33,10 +33,12 @@ window_gone() {
     ! visible_window "$1" > /dev/null
 }
 
-# A drop-down menu is any visible window of the program other than the main window $1. (Qt
-# names it only in _NET_WM_NAME, which xdotool's name search does not read.)
+# A drop-down menu is any visible window of the program other than the main window $1 and
+# "video". (Qt names it only in _NET_WM_NAME, which xdotool's name search does not read.)
 menu_open() {
-    xdotool search --onlyvisible --class '^reelview$' 2> /dev/null | grep -qvx "$1"
+    xdotool search --onlyvisible --class '^reelview$' 2> /dev/null \
+        | grep -vx -e "$1" $(xdotool search --onlyvisible --name '^video$' 2> /dev/null | sed 's/^/-e /') \
+        | grep -q .
 }
 
 # Chooses 檔案 ▸ 開啟 in the main window $1 and prints the open dialog's id, with the keyboard

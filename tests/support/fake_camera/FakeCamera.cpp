@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 namespace fakecamera {
 
@@ -132,6 +133,14 @@ int OpenDescriptors(pid_t process)
 int OpenDescriptors()
 {
     return OpenDescriptors(getpid());
+}
+
+int OpenDescriptorsOnceReleased()
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (OpenDescriptors() > 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return OpenDescriptors();
 }
 
 }  // namespace fakecamera

@@ -57,5 +57,8 @@ void RecordStreamStart(std::chrono::steady_clock::time_point start);
 // another process too and does not trust the fake's own bookkeeping.
 int OpenDescriptors(pid_t process);
 int OpenDescriptors();
+// The same once the program has let its camera go: a reader closes its camera on a thread of
+// its own, so this waits up to a second for the count to reach zero.
+int OpenDescriptorsOnceReleased();
 
 }  // namespace fakecamera

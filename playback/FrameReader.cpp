@@ -1,0 +1,185 @@
+#include "playback/FrameReader.h"
+
+#include "playback/FrameShape.h"
+#include "playback/SourceOpening.h"
+
+#include <opencv2/videoio.hpp>
+
+#include <condition_variable>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include <malloc.h>
+
+namespace {
+
+using Clock = FrameReader::Clock;
+
+// A camera that sends no frame for this long has stalled or is gone: its frames end there, as
+// at a missing frame. Real cameras send many frames a second. The wait is sliced, so that a
+// reader that is no longer wanted lets its camera go at once.
+constexpr auto cameraPatience = std::chrono::seconds(1);
+constexpr long long cameraSliceNs = 10'000'000;
+
+// Held by a camera's reader while its capture is open. A camera can't be opened again while
+// another capture still holds it, so a new reader waits here for one that is letting go.
+std::mutex cameraInUse;
+
+// A video beyond 4K leaves hundreds of megabytes free but held by the process; they go back
+// to the system. What a video up to 4K leaves (about 100 MB at 1080p) stays for the next
+// command: handed back, the next command's decoder would fault it all in again, and a 1080p
+// video's first frame would come 80 ms later. Of all that was suspected of slowing a command's
+// start, switched off in turn and measured, only this was: not the single malloc arena, the
+// event pump, nor loading the module on a thread of its own.
+void GiveBackMemory(double framePixels)
+{
+    constexpr double largestKept = 3840.0 * 2160;
+    constexpr std::size_t keptForReuse = 64 << 20;  // what the allocator may keep on its own
+    if (framePixels > largestKept && mallinfo2().fordblks > keptForReuse)
+        malloc_trim(0);
+}
+
+}  // namespace
+
+// What the reader and the event thread share. Frames pass through three buffers: the one the
+// event thread shows, the one read and waiting to be taken, and the one being read into.
+struct FrameReader::Shared {
+    std::mutex mutex;
+    std::condition_variable changed;
+    cv::Mat buffers[3];
+    int ready = -1;  // the buffer waiting to be taken
+    int shown = -1;  // the buffer last taken
+    bool ended = false;
+    bool abandoned = false;
+
+    bool Abandoned()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return abandoned;
+    }
+
+    // A buffer the event thread is done with, for the next frame.
+    cv::Mat& Free()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        int free = 0;
+        while (free == ready || free == shown)
+            ++free;
+        return buffers[free];
+    }
+
+    // Waits until the frame before has been taken, then offers this one. False when the
+    // frames are no longer wanted.
+    bool Offer(const cv::Mat& filled)
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [this] { return ready < 0 || abandoned; });
+        if (abandoned)
+            return false;
+        ready = int(&filled - buffers);
+        changed.notify_all();
+        return true;
+    }
+
+    void End()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        ended = true;
+        changed.notify_all();
+    }
+};
+
+namespace {
+
+// Waits for the camera's next frame, in short slices. False when none came in time or the
+// frames are no longer wanted.
+bool GrabCameraFrame(const std::vector<cv::VideoCapture>& camera, const std::function<bool()>& abandoned)
+{
+    const auto deadline = Clock::now() + cameraPatience;
+    std::vector<int> ready;
+    while (!cv::VideoCapture::waitAny(camera, ready, cameraSliceNs))
+        if (Clock::now() >= deadline || abandoned())
+            return false;
+    return !ready.empty();
+}
+
+}  // namespace
+
+FrameReader::FrameReader(const VideoSource& source, cv::Size room)
+    : shared_(std::make_shared<Shared>())
+{
+    ConfigureVideoLibraries();  // here, before any reader runs: it sets the environment
+    try {
+        std::thread([shared = shared_, source, room] {
+            try {
+                Read(*shared, source, room);
+            } catch (const std::exception&) {
+                // A frame that can't be read ends the frames like a missing one.
+            }
+            shared->End();
+        }).detach();
+    } catch (const std::system_error&) {
+        shared_->End();  // no thread to read with: a source that did not open
+    }
+}
+
+FrameReader::~FrameReader()
+{
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    shared_->abandoned = true;
+    shared_->changed.notify_all();
+}
+
+FrameReader::Next FrameReader::Take(cv::Mat& picture, Clock::time_point deadline)
+{
+    Shared& shared = *shared_;
+    std::unique_lock<std::mutex> lock(shared.mutex);
+    if (!shared.changed.wait_until(lock, deadline, [&] { return shared.ready >= 0 || shared.ended; }))
+        return Next::NotYet;
+    if (shared.ready < 0)
+        return Next::Ended;
+    shared.shown = std::exchange(shared.ready, -1);
+    picture = shared.buffers[shared.shown];
+    shared.changed.notify_all();
+    return Next::Frame;
+}
+
+void FrameReader::Read(Shared& shared, const VideoSource& source, cv::Size room)
+{
+    const bool fromCamera = source.kind == VideoSource::Kind::Camera;
+    std::unique_lock<std::mutex> camera(cameraInUse, std::defer_lock);
+    if (fromCamera)
+        camera.lock();
+    if (shared.Abandoned())
+        return;
+
+    cv::VideoCapture videoCapture;
+    FrameShaper shaper(OpenSource(videoCapture, source), room);
+    const std::function<bool()> abandoned = [&shared] { return shared.Abandoned(); };
+    cv::Mat frame;
+    {
+        const std::vector<cv::VideoCapture> waitable{videoCapture};  // holds the capture: scoped
+        // A camera's first frame starts its stream and is read in one piece (OpenCV waits for
+        // it up to OPENCV_VIDEOIO_V4L_SELECT_TIMEOUT); later ones are awaited in slices.
+        for (bool first = true; videoCapture.isOpened(); first = false) {
+            const bool read = fromCamera && !first
+                ? GrabCameraFrame(waitable, abandoned) && videoCapture.retrieve(frame)
+                : videoCapture.read(frame);
+            if (!read || frame.empty())
+                break;
+            cv::Mat& picture = shared.Free();
+            shaper.Shape(frame, picture);
+            if (!shared.Offer(picture))
+                break;
+        }
+    }
+    const double framePixels =
+        videoCapture.get(cv::CAP_PROP_FRAME_WIDTH) * videoCapture.get(cv::CAP_PROP_FRAME_HEIGHT);
+    // Nothing reads any more: free the file or camera (a camera's light goes out).
+    videoCapture.release();
+    GiveBackMemory(framePixels);
+}
