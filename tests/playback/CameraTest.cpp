@@ -88,7 +88,7 @@ TEST_F(CameraPlayback, FileOpenedDuringCameraPlaybackReplacesItAndClosesTheCamer
         // Checked while the file plays, not after: the camera must go when the file takes over.
         fileShown = std::make_unique<WhenPictureShown>(red, [&](std::optional<QColor> colour) {
             shownAfterOpen = colour;
-            cameraDescriptorsAfterOpen = fakecamera::OpenDescriptors();
+            cameraDescriptorsAfterOpen = fakecamera::OpenDescriptorsOnceReleased();
             if (QWidget* window = videowindow::Find())
                 window->close();
         });
