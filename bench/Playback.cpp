@@ -3,7 +3,7 @@
 #include "Measures.h"
 
 #include "playback/PlayVideo.h"
-#include "playback/StreamColour.h"
+#include "playback/DecoderTap.h"
 #include "shell/PlaybackModule.h"
 
 #include <QCoreApplication>
@@ -108,9 +108,9 @@ double PlayVideoFps(const std::string& path, const Command& command)
 
 double ToldColourReadFps(const std::string& path, int matrix)
 {
-    ConvertFramesAs(StreamColour{matrix, false});
+    TapFile(StreamColour{matrix, false});
     const double fps = BareReadFps(path);
-    ConvertFramesAs(std::nullopt);
+    TapFile(std::nullopt);
     return fps;
 }
 

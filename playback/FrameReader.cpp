@@ -1,5 +1,6 @@
 #include "playback/FrameReader.h"
 
+#include "playback/DecoderTap.h"
 #include "playback/FrameShape.h"
 #include "playback/SourceOpening.h"
 
@@ -131,6 +132,12 @@ FrameReader::~FrameReader()
 {
     std::lock_guard<std::mutex> lock(shared_->mutex);
     shared_->abandoned = true;
+    // The frames go now, not when the reader's thread lets go of what it shares: all of them
+    // once it has ended, else those it no longer touches.
+    for (int i = 0; i < 3; ++i)
+        if (shared_->ended || i == shared_->ready || i == shared_->shown)
+            shared_->buffers[i].release();
+    shared_->ready = shared_->shown = -1;
     shared_->changed.notify_all();
 }
 
@@ -169,8 +176,13 @@ void FrameReader::Read(Shared& shared, const VideoSource& source, cv::Size room)
             const bool read = fromCamera && !first
                 ? GrabCameraFrame(waitable, abandoned) && videoCapture.retrieve(frame)
                 : videoCapture.read(frame);
-            if (!read || frame.empty())
-                break;
+            // A file plays on past a frame its decoder can't make (a damaged packet), to its
+            // end; a camera ends at a missing frame.
+            if (!read || frame.empty()) {
+                if (fromCamera || FileEnded() || abandoned())
+                    break;
+                continue;
+            }
             cv::Mat& picture = shared.Free();
             shaper.Shape(frame, picture);
             if (!shared.Offer(picture))

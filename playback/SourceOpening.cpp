@@ -1,6 +1,6 @@
 #include "playback/SourceOpening.h"
 
-#include "playback/StreamColour.h"
+#include "playback/DecoderTap.h"
 
 #include <opencv2/core/utils/logger.hpp>
 
@@ -118,8 +118,8 @@ FrameShape ReadFrameShape(cv::VideoCapture& capture, const HeldFile& file)
     }
     if (capture.set(cv::CAP_PROP_ORIENTATION_AUTO, 0))
         shape.clockwiseDegrees = header.clockwiseDegrees;
-    ConvertFramesAs(DescribedColour(header.matrix, header.range, int(capture.get(cv::CAP_PROP_FRAME_WIDTH)),
-                                    int(capture.get(cv::CAP_PROP_FRAME_HEIGHT))));
+    TapFile(DescribedColour(header.matrix, header.range, int(capture.get(cv::CAP_PROP_FRAME_WIDTH)),
+                            int(capture.get(cv::CAP_PROP_FRAME_HEIGHT))));
     return shape;
 }
 
@@ -214,7 +214,7 @@ const std::string& AllowedFormats()
 FrameShape OpenSource(cv::VideoCapture& capture, const VideoSource& source)
 {
     ConfigureVideoLibraries();
-    ConvertFramesAs(std::nullopt);  // a camera's frames, and a failed source's, as they come
+    TapFile(std::nullopt);  // a camera's frames, and a failed source's, as they come
     try {
         if (source.kind == VideoSource::Kind::Camera)
             capture.open(source.cameraIndex, cv::CAP_V4L2);

@@ -45,7 +45,7 @@ void ConfigureVideoLibraries();
 // Opens capture on the source: a camera through V4L2, a file through FFmpeg with the allowed
 // formats and local files only. Configures the video libraries if that was not done yet.
 // Returns how the frames are to be shown: a file's as the file means them, upright and with
-// square pixels, and sets up their conversion to its colours (ConvertFramesAs); a camera's,
+// square pixels, and taps its decoding for its colours, its end and its size (TapFile); a camera's,
 // and a failed source's, as they come.
 // A source that can't be opened leaves the capture closed; nothing is thrown.
 FrameShape OpenSource(cv::VideoCapture& capture, const VideoSource& source);

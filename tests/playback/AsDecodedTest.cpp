@@ -2,8 +2,8 @@
 // as the stream describes itself), on streams made here. Each row prints itself as a row of
 // docs/as-decoded.md:
 //   playback_tests --gtest_filter='*AsDecoded*'
+#include "playback/FrameReader.h"
 #include "playback/PlayVideo.h"
-#include "playback/SourceOpening.h"
 
 #include "support/TestVideo.h"
 #include "support/VideoWindow.h"
@@ -20,6 +20,7 @@ extern "C" {
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -76,14 +77,17 @@ std::string Text(const std::array<double, 3>& rgb)
 
 // The bands, written losslessly with the luma weights kr and kb into a stream described as
 // describe says, played: the colours "video" shows, band by band.
-std::function<Row(const TestVideoFolder&)> Colours(std::function<void(Encoding&)> describe, double kr, double kb)
+// A container may be given; MPEG-TS carries no colour of its own.
+std::function<Row(const TestVideoFolder&)> Colours(std::function<void(Encoding&)> describe, double kr, double kb,
+                                                   std::string container = "")
 {
     return [=](const TestVideoFolder& folder) {
         Encoding encoding;
         encoding.encoderOptions = {{"preset", "veryfast"}, {"qp", "0"}};
         describe(encoding);
         const int bandWidth = encoding.width / int(bands.size());
-        const std::string path = folder.PathOf(encoding.encoder == "libx265" ? "bands.mkv" : "bands.mp4");
+        const std::string path =
+            folder.PathOf("bands." + (!container.empty() ? container : encoding.encoder == "libx265" ? "mkv" : "mp4"));
         WriteVideo(path, encoding, 3, [&](int x, int, int) {
             const Rgb& colour = bands[std::min<std::size_t>(x / bandWidth, bands.size() - 1)];
             return ToYCbCr(colour, kr, kb, encoding.range == AVCOL_RANGE_JPEG);
@@ -108,28 +112,85 @@ std::function<Row(const TestVideoFolder&)> Colours(std::function<void(Encoding&)
     };
 }
 
-// 50 frames of moving texture in MP4 with one packet damaged: the frames the player shows
-// before its first missing frame, against those a careful decode gets past the damage.
-std::function<Row(const TestVideoFolder&)> FramesAfterDamage(PacketEdit damage)
+// Moving texture.
+YCbCr Texture(int x, int y, int frame)
+{
+    const double wave = std::sin((x + 6.0 * frame) / 11) * std::cos((y - 4.0 * frame) / 17);
+    return YCbCr{128 + 80 * wave, 128 + 30 * wave, 128 - 20 * wave};
+}
+
+// Frames of moving texture, coded as the encoder and container given, with one packet
+// damaged: the frames the player shows, against those a careful decode gets past the damage.
+std::function<Row(const TestVideoFolder&)> FramesAfterDamage(PacketEdit damage, int frames = 50,
+                                                             std::string encoder = "libx264",
+                                                             std::string container = "mp4")
 {
     return [=](const TestVideoFolder& folder) {
         Encoding encoding;
+        encoding.encoder = encoder;
         encoding.encoderOptions = {{"preset", "veryfast"}, {"crf", "23"}};
-        const std::string path = folder.PathOf("damaged.mp4");
-        WriteVideo(path, encoding, 50, [](int x, int y, int frame) {
-            const double wave = std::sin((x + 6.0 * frame) / 11) * std::cos((y - 4.0 * frame) / 17);
-            return YCbCr{128 + 80 * wave, 128 + 30 * wave, 128 - 20 * wave};
-        }, damage);
+        if (encoder == "libx265")
+            encoding.encoderOptions.emplace_back("x265-params", "log-level=none:pools=1:frame-threads=1");
+        if (encoder == "mpeg4")
+            encoding.encoderOptions = {{"qscale", "4"}};
+        const std::string path = folder.PathOf("damaged." + container);
+        WriteVideo(path, encoding, frames, Texture, damage);
         const int reference = DecodeCarefully(path, [](const ReferenceFrame&) {}).frames;
-        // Opened as the player opens it; the player stops at the first frame that is missing.
-        cv::VideoCapture capture;
-        OpenSource(capture, VideoSource::File(path));
+        // Read as the player reads it.
+        FrameReader reader(VideoSource::File(path), {});
         cv::Mat frame;
         int ours = 0;
-        while (capture.read(frame) && !frame.empty())
+        const auto patience = std::chrono::seconds(10);
+        while (reader.Take(frame, FrameReader::Clock::now() + patience) == FrameReader::Next::Frame)
             ++ours;
         return Row{" " + std::to_string(reference) + " frames", " " + std::to_string(ours) + " frames",
-                   double(reference - ours)};
+                   double(std::abs(reference - ours))};
+    };
+}
+
+// The first four bytes of the packet overwritten, as a bad sector or an interrupted copy
+// leaves them: the decoder rejects the packet.
+bool FirstBytesOverwritten(AVPacket& packet, int index)
+{
+    if (index == 35 && av_packet_make_writable(&packet) >= 0)
+        std::fill_n(packet.data, std::min(packet.size, 4), 0xA5);
+    return true;
+}
+
+// 20 frames at 640x360, dark, then 20 at 1280x720, bright on the left and mid-grey on the
+// right, as a screen recording whose shared window was resized: the last picture shown.
+std::function<Row(const TestVideoFolder&)> SizeChange(std::string encoder, std::string container)
+{
+    return [=](const TestVideoFolder& folder) {
+        Encoding small;
+        small.encoder = encoder;
+        small.width = 640, small.height = 360;
+        small.encoderOptions = encoder == "libx264"
+            ? std::vector<std::pair<std::string, std::string>>{{"preset", "veryfast"}, {"crf", "18"}}
+            : std::vector<std::pair<std::string, std::string>>{{"deadline", "realtime"}, {"cpu-used", "8"}};
+        Encoding large = small;
+        large.width = 1280, large.height = 720;
+        const std::string path = folder.PathOf("resized." + container);
+        WriteVideo(path, {{small, 20}, {large, 20}}, [](int x, int, int frame) {
+            return YCbCr{frame < 20 ? 51.0 : x < 640 ? 214.0 : 121.0, 128, 128};
+        });
+        cv::Mat reference;
+        DecodeCarefully(path, [&](const ReferenceFrame& frame) { reference = frame.shown; });
+
+        PlayVideo(path);
+
+        const QImage shown = videowindow::ShownPicture();
+        const std::string size = " " + std::to_string(reference.cols) + "x" + std::to_string(reference.rows);
+        if (shown.size() != QSize(reference.cols, reference.rows))
+            return Row{size, " " + std::to_string(shown.width()) + "x" + std::to_string(shown.height()), 255};
+        Row row{size + ", left/right", size + ", left/right", 0};
+        for (const int x : {reference.cols / 4, reference.cols * 3 / 4}) {
+            const auto ours = MeanAround(shown, x, reference.rows / 2);
+            const auto theirs = MeanAround(reference, x, reference.rows / 2);
+            row.difference = std::max(row.difference, std::abs(ours[1] - theirs[1]));
+            row.reference += Text(theirs), row.ours += Text(ours);
+        }
+        return row;
     };
 }
 
@@ -195,6 +256,16 @@ INSTANTIATE_TEST_SUITE_P(
                  },
                  0.2627, 0.0593),
              3},
+        Case{"Bt601OnlyInTheCodecTs",
+             Colours(Stream(1280, 720, AVCOL_SPC_SMPTE170M, AVCOL_PRI_SMPTE170M, AVCOL_TRC_SMPTE170M), bt601Kr,
+                     bt601Kb, "ts"),
+             3},
+        Case{"SizeChangeVp9Webm", SizeChange("libvpx-vp9", "webm"), 3},
+        Case{"SizeChangeH264Mp4", SizeChange("libx264", "mp4"), 3},
+        // A packet the decoder rejects is skipped, and the frames after it are shown.
+        Case{"H264FirstBytesOverwritten", FramesAfterDamage(FirstBytesOverwritten, 70, "libx264", "avi"), 1},
+        Case{"HevcFirstBytesOverwritten", FramesAfterDamage(FirstBytesOverwritten, 70, "libx265"), 1},
+        Case{"Mpeg4FirstBytesOverwritten", FramesAfterDamage(FirstBytesOverwritten, 70, "mpeg4", "avi"), 1},
         // H.264 conceals the damage: no frame is lost.
         Case{"H264PacketOverwritten", FramesAfterDamage([](AVPacket& packet, int index) {
                  if (index == damagedPacket && av_packet_make_writable(&packet) >= 0)

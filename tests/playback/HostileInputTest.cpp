@@ -7,6 +7,11 @@
 #include "support/Colours.h"
 #include "support/TestVideo.h"
 #include "support/VideoWindow.h"
+#include "support/streams/TestStreams.h"
+
+extern "C" {
+#include <libavcodec/packet.h>
+}
 
 #include <QApplication>
 #include <QFile>
@@ -17,6 +22,7 @@
 
 #include <opencv2/videoio.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -180,7 +186,24 @@ INSTANTIATE_TEST_SUITE_P(
                     image.save(QString::fromStdString(f.PathOf("still.png")));
                     return f.PathOf("still.png");
                 },
-                Outcome::Plays, blue}));
+                Outcome::Plays, blue},
+        Hostile{"nothing but damage",
+                [](const TestVideoFolder& f) {
+                    Encoding encoding;
+                    encoding.encoder = "mpeg4";
+                    encoding.width = 64, encoding.height = 48;
+                    const std::string path = f.PathOf("damage.avi");
+                    // A sound container around packets that are all noise.
+                    WriteVideo(path, encoding, 30, [](int, int, int) { return YCbCr{128, 128, 128}; },
+                               [](AVPacket& packet, int index) {
+                                   std::mt19937 noise(index);
+                                   if (av_packet_make_writable(&packet) >= 0)
+                                       std::generate_n(packet.data, packet.size, [&] { return uint8_t(noise()); });
+                                   return true;
+                               });
+                    return path;
+                },
+                Outcome::Fails, {}}));
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, HostileInput,

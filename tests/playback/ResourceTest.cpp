@@ -2,6 +2,7 @@
 
 #include "support/Colours.h"
 #include "support/TestVideo.h"
+#include "support/VideoWindow.h"
 #include "support/slow_file/SlowFile.h"
 
 #include <QColor>
@@ -9,11 +10,15 @@
 
 #include <gtest/gtest.h>
 
+#include <opencv2/highgui.hpp>
+
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <thread>
+
+#include <malloc.h>
 
 namespace {
 
@@ -98,6 +103,29 @@ TEST(Resources, ReadersLeftInStalledReadsLeaveNoFilesOrThreadsBehind)
             PlayVideo(slow);
     });
     EXPECT_GE(slowfile::StallsBegun(), 12);
+}
+
+// Once a command has ended, nothing of its frames is held: not the reader's buffers, not the
+// decoder's, not the last frame. (The window keeps a copy of the picture it shows, even hidden:
+// it is destroyed first.)
+TEST(Resources, NoFrameIsHeldOnceACommandHasEnded)
+{
+    TestVideoFolder videos;
+    const auto heapAfter = [](const std::string& clip) {
+        PlayVideo(clip);
+        cv::destroyAllWindows();
+        videowindow::DeletePendingWindows();
+        const struct mallinfo2 heap = mallinfo2();
+        return double(heap.uordblks + heap.hblkhd);
+    };
+    // What the libraries allocate once.
+    const double before = heapAfter(videos.Write("small.avi", {testcolours::red, testcolours::blue}));
+
+    const double after = heapAfter(videos.Write("large.avi", {testcolours::red, testcolours::blue}, 1920, 1080));
+
+    constexpr double frameBytes = 1920 * 1080 * 3;
+    RecordProperty("heap_growth_bytes", int(after - before));
+    EXPECT_LT(after - before, frameBytes / 2);
 }
 
 }  // namespace

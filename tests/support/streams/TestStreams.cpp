@@ -94,23 +94,30 @@ YCbCr ToYCbCr(const Rgb& rgb, double kr, double kb, bool fullRange)
 void WriteVideo(const std::filesystem::path& path, const Encoding& encoding, int frameCount,
                 const Pattern& pattern, const PacketEdit& edit)
 {
+    WriteVideo(path, std::vector<Segment>{{encoding, frameCount}}, pattern, edit);
+}
+
+void WriteVideo(const std::filesystem::path& path, const std::vector<Segment>& segments,
+                const Pattern& pattern, const PacketEdit& edit)
+{
     AVFormatContext* rawOutput = nullptr;
     Check(avformat_alloc_output_context2(&rawOutput, nullptr, nullptr, path.c_str()),
           "choosing a container for " + path.string());
     OutputContext output(rawOutput);
-    CodecContext encoder =
-        OpenEncoder(encoding, (output->oformat->flags & AVFMT_GLOBALHEADER) != 0);
+    const bool globalHeader = (output->oformat->flags & AVFMT_GLOBALHEADER) != 0;
+    const Encoding& first = segments.at(0).encoding;
+    CodecContext encoder = OpenEncoder(first, globalHeader);
 
     AVStream* stream = Require(avformat_new_stream(output.get(), nullptr), "new stream");
     Check(avcodec_parameters_from_context(stream->codecpar, encoder.get()), "stream parameters");
     stream->time_base = encoder->time_base;
-    stream->sample_aspect_ratio = encoding.sampleAspect;
-    if (encoding.displayRotationClockwise) {
+    stream->sample_aspect_ratio = first.sampleAspect;
+    if (first.displayRotationClockwise) {
         auto* matrix = reinterpret_cast<int32_t*>(Require(
             av_stream_new_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t)),
             "display matrix"));
         // Set takes the clockwise angle; av_display_rotation_get answers anticlockwise.
-        av_display_rotation_set(matrix, *encoding.displayRotationClockwise);
+        av_display_rotation_set(matrix, *first.displayRotationClockwise);
     }
     Check(avio_open(&output->pb, path.c_str(), AVIO_FLAG_WRITE), "creating " + path.string());
     Check(avformat_write_header(output.get(), nullptr), "writing header");
@@ -137,25 +144,32 @@ void WriteVideo(const std::filesystem::path& path, const Encoding& encoding, int
         }
     };
 
-    Frame frame(Require(av_frame_alloc(), "frame"));
-    frame->format = encoding.pixelFormat;
-    frame->width = encoding.width;
-    frame->height = encoding.height;
-    frame->sample_aspect_ratio = encoding.sampleAspect;
-    frame->colorspace = encoding.matrix;
-    frame->color_primaries = encoding.primaries;
-    frame->color_trc = encoding.transfer;
-    frame->color_range = encoding.range;
-    frame->interlaced_frame = encoding.interlacedTopFieldFirst;
-    frame->top_field_first = encoding.interlacedTopFieldFirst;
-    Check(av_frame_get_buffer(frame.get(), 0), "frame buffer");
-    for (int index = 0; index < frameCount; ++index) {
-        Check(av_frame_make_writable(frame.get()), "frame buffer");
-        Paint(*frame, index, pattern);
-        frame->pts = index;
-        drain(frame.get());
+    int index = 0;
+    for (const Segment& segment : segments) {
+        const Encoding& encoding = segment.encoding;
+        // A later part carries its own parameter sets in the stream, not in the container.
+        if (&segment != &segments.front())
+            encoder = OpenEncoder(encoding, false);
+        Frame frame(Require(av_frame_alloc(), "frame"));
+        frame->format = encoding.pixelFormat;
+        frame->width = encoding.width;
+        frame->height = encoding.height;
+        frame->sample_aspect_ratio = encoding.sampleAspect;
+        frame->colorspace = encoding.matrix;
+        frame->color_primaries = encoding.primaries;
+        frame->color_trc = encoding.transfer;
+        frame->color_range = encoding.range;
+        frame->interlaced_frame = encoding.interlacedTopFieldFirst;
+        frame->top_field_first = encoding.interlacedTopFieldFirst;
+        Check(av_frame_get_buffer(frame.get(), 0), "frame buffer");
+        for (int end = index + segment.frameCount; index < end; ++index) {
+            Check(av_frame_make_writable(frame.get()), "frame buffer");
+            Paint(*frame, index, pattern);
+            frame->pts = index;
+            drain(frame.get());
+        }
+        drain(nullptr);
     }
-    drain(nullptr);
     Check(av_write_trailer(output.get()), "writing trailer");
 }
 

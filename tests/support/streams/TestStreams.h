@@ -61,6 +61,15 @@ struct Encoding {
 void WriteVideo(const std::filesystem::path& path, const Encoding& encoding, int frameCount,
                 const Pattern& pattern, const PacketEdit& edit = {});
 
+// Part of a stream encoded on its own, as a recording whose picture changes size mid-stream
+// is: the container describes the first part; the frame index runs on across parts.
+struct Segment {
+    Encoding encoding;
+    int frameCount;
+};
+void WriteVideo(const std::filesystem::path& path, const std::vector<Segment>& segments,
+                const Pattern& pattern, const PacketEdit& edit = {});
+
 // Appends the bytes of each part to path: elementary streams concatenate into one stream.
 void Concatenate(const std::filesystem::path& path,
                  const std::vector<std::filesystem::path>& parts);

@@ -1,0 +1,230 @@
+#include "playback/DecoderTap.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+
+#include <dlfcn.h>
+
+namespace {
+
+// FFmpeg's own definition of a function this library defines too.
+template <typename Function>
+Function* Own(const char* name)
+{
+    return reinterpret_cast<Function*>(dlsym(RTLD_NEXT, name));
+}
+
+// What is known of the file this thread reads. Each reader has its own: a reader left waiting
+// on a stalled read may still convert a frame while the next command's reader converts its own.
+struct Tap {
+    bool active = false;
+    StreamColour container{};
+    // The demuxer OpenCV reads the file with, the result of its last read, and how many packets
+    // it has read since the decoder last made a frame.
+    AVFormatContext* demuxer = nullptr;
+    int lastRead = 0;
+    int packetsSinceFrame = 0;
+    const AVFrame* frame = nullptr;  // the decoder's last, as OpenCV holds it
+    // OpenCV's converter, what it was made for, and the size of the pictures OpenCV hands over.
+    SwsContext* converter = nullptr;
+    int sourceWidth = 0, sourceHeight = 0, sourceFormat = AV_PIX_FMT_NONE;
+    int shownWidth = 0, shownHeight = 0;
+};
+
+// A converter of our own, for frames OpenCV's converter was not made for, and what it was made
+// for: the frame's width, height and format, and the picture's width and height.
+struct OwnConverter {
+    SwsContext* context = nullptr;
+    std::array<int, 5> madeFor{};
+
+    ~OwnConverter() { sws_freeContext(context); }
+};
+
+thread_local Tap tap;
+thread_local OwnConverter own;
+
+decltype(&sws_getCachedContext) SwscalesCachedContext()
+{
+    static const auto function = Own<decltype(sws_getCachedContext)>("sws_getCachedContext");
+    return function;
+}
+
+decltype(&sws_scale) SwscalesScale()
+{
+    static const auto function = Own<decltype(sws_scale)>("sws_scale");
+    return function;
+}
+
+void Describe(SwsContext& converter, const StreamColour& colour)
+{
+    int *inverseTable = nullptr, *table = nullptr;
+    int sourceRange = 0, destinationRange = 0, brightness = 0, contrast = 0, saturation = 0;
+    if (sws_getColorspaceDetails(&converter, &inverseTable, &sourceRange, &table, &destinationRange,
+                                 &brightness, &contrast, &saturation) < 0)
+        return;
+    // A full-range pixel format (yuvj420p) has already set the range.
+    sws_setColorspaceDetails(&converter, sws_getCoefficients(colour.matrix), sourceRange || colour.fullRange,
+                             table, destinationRange, brightness, contrast, saturation);
+}
+
+// The frames' colours: as the decoder reports them, else as the container gives them.
+StreamColour FrameColour()
+{
+    StreamColour colour = tap.container;
+    if (!tap.frame)
+        return colour;
+    if (tap.frame->colorspace != AVCOL_SPC_UNSPECIFIED && tap.frame->colorspace != AVCOL_SPC_RESERVED)
+        colour.matrix = tap.frame->colorspace;
+    if (tap.frame->color_range != AVCOL_RANGE_UNSPECIFIED)
+        colour.fullRange = tap.frame->color_range == AVCOL_RANGE_JPEG;
+    return colour;
+}
+
+// The stream OpenCV decodes: the file's first video stream, if it is this decoder's.
+AVStream* VideoStream(const AVCodecContext& decoder)
+{
+    if (!tap.demuxer)
+        return nullptr;
+    for (unsigned i = 0; i < tap.demuxer->nb_streams; ++i) {
+        AVStream* stream = tap.demuxer->streams[i];
+        if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+            return stream->codecpar->codec_id == decoder.codec_id ? stream : nullptr;
+    }
+    return nullptr;
+}
+
+// OpenCV sizes its pictures by the stream's parameters, which the demuxer sets once from the
+// header: they are kept at the size of the decoder's frames, so a picture that changes size
+// is handed over at its new size. Only a size within the decoder's coded size, which OpenCV's
+// buffer has.
+void FollowSize(const AVCodecContext& decoder, const AVFrame& frame)
+{
+    AVStream* stream = VideoStream(decoder);
+    if (!stream || frame.width <= 0 || frame.height <= 0 || frame.width > decoder.coded_width
+        || frame.height > decoder.coded_height)
+        return;
+    stream->codecpar->width = frame.width;
+    stream->codecpar->height = frame.height;
+}
+
+// Whether OpenCV's converter was made for this frame, as OpenCV hands it over to be converted.
+bool MadeFor(const AVFrame& frame, int sliceHeight)
+{
+    return frame.format == tap.sourceFormat && sliceHeight == tap.sourceHeight && frame.width <= tap.sourceWidth
+        && frame.height <= tap.sourceHeight;
+}
+
+// Converts the frame with a converter of our own into the picture OpenCV hands over, scaled to
+// fit it with its aspect kept, the rest black. For a frame OpenCV's converter was not made for:
+// one of another size or format, which swscale would reject or misread.
+int ConvertInto(const AVFrame& frame, uint8_t* const destination[], const int stride[])
+{
+    const double scale = std::min(double(tap.shownWidth) / frame.width, double(tap.shownHeight) / frame.height);
+    const int width = std::clamp(int(std::lround(frame.width * scale)), 1, tap.shownWidth);
+    const int height = std::clamp(int(std::lround(frame.height * scale)), 1, tap.shownHeight);
+    const std::array<int, 5> madeFor{frame.width, frame.height, frame.format, width, height};
+    if (!own.context || madeFor != own.madeFor) {
+        own.context = SwscalesCachedContext()(own.context, frame.width, frame.height, AVPixelFormat(frame.format),
+                                              width, height, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
+        if (!own.context)
+            return -1;
+        Describe(*own.context, FrameColour());
+        own.madeFor = madeFor;
+    }
+    if (width < tap.shownWidth || height < tap.shownHeight)
+        for (int y = 0; y < tap.shownHeight; ++y)
+            std::memset(destination[0] + std::ptrdiff_t(y) * stride[0], 0, std::size_t(tap.shownWidth) * 3);
+    uint8_t* const middle[4] = {destination[0] + std::ptrdiff_t((tap.shownHeight - height) / 2) * stride[0]
+                                    + (tap.shownWidth - width) / 2 * 3,
+                                nullptr, nullptr, nullptr};
+    return SwscalesScale()(own.context, frame.data, frame.linesize, 0, frame.height, middle, stride);
+}
+
+}  // namespace
+
+StreamColour DescribedColour(int matrix, int range, int width, int height)
+{
+    StreamColour colour{matrix, range == AVCOL_RANGE_JPEG};
+    if (matrix == AVCOL_SPC_UNSPECIFIED || matrix == AVCOL_SPC_RESERVED)
+        colour.matrix = width >= 1280 || height > 576 ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
+    return colour;
+}
+
+void TapFile(std::optional<StreamColour> container)
+{
+    tap = Tap{};
+    own.madeFor = {};  // made for another file's colours
+    tap.active = container.has_value();
+    tap.container = container.value_or(StreamColour{});
+}
+
+bool FileEnded()
+{
+    const bool ended = tap.lastRead < 0 || tap.packetsSinceFrame == 0;
+    tap.packetsSinceFrame = 0;
+    return ended;
+}
+
+extern "C" {
+
+int av_read_frame(AVFormatContext* demuxer, AVPacket* packet)
+{
+    static const auto own = Own<decltype(av_read_frame)>("av_read_frame");
+    const int result = own(demuxer, packet);
+    tap.demuxer = demuxer;
+    tap.lastRead = result;
+    if (result >= 0)
+        ++tap.packetsSinceFrame;
+    return result;
+}
+
+int avcodec_receive_frame(AVCodecContext* decoder, AVFrame* frame)
+{
+    static const auto own = Own<decltype(avcodec_receive_frame)>("avcodec_receive_frame");
+    const int result = own(decoder, frame);
+    if (result >= 0 && tap.active) {
+        tap.frame = frame;
+        tap.packetsSinceFrame = 0;
+        FollowSize(*decoder, *frame);
+    }
+    return result;
+}
+
+// swscale's own, then, for OpenCV's conversion of a tapped file's frames to BGR, the frames'
+// colours, so that the right colour costs nothing per frame.
+SwsContext* sws_getCachedContext(SwsContext* context, int sourceWidth, int sourceHeight, AVPixelFormat sourceFormat,
+                                 int width, int height, AVPixelFormat format, int flags, SwsFilter* sourceFilter,
+                                 SwsFilter* filter, const double* parameters)
+{
+    SwsContext* made = SwscalesCachedContext()(context, sourceWidth, sourceHeight, sourceFormat, width, height,
+                                               format, flags, sourceFilter, filter, parameters);
+    if (made && tap.active && format == AV_PIX_FMT_BGR24) {
+        Describe(*made, FrameColour());
+        tap.converter = made;
+        tap.sourceWidth = sourceWidth, tap.sourceHeight = sourceHeight, tap.sourceFormat = sourceFormat;
+        // OpenCV hands over the part of its picture that the stream's parameters give, which
+        // follow the frames (FollowSize).
+        tap.shownWidth = tap.frame ? std::min(width, tap.frame->width) : width;
+        tap.shownHeight = tap.frame ? std::min(height, tap.frame->height) : height;
+    }
+    return made;
+}
+
+int sws_scale(SwsContext* converter, const uint8_t* const source[], const int sourceStride[], int sliceY,
+              int sliceHeight, uint8_t* const destination[], const int destinationStride[])
+{
+    if (tap.active && converter && converter == tap.converter && tap.frame && source[0] == tap.frame->data[0]
+        && !MadeFor(*tap.frame, sliceHeight))
+        return ConvertInto(*tap.frame, destination, destinationStride);
+    return SwscalesScale()(converter, source, sourceStride, sliceY, sliceHeight, destination, destinationStride);
+}
+
+}  // extern "C"

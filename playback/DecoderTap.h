@@ -1,0 +1,48 @@
+#pragma once
+
+#include <optional>
+
+// What playback learns, and mends, by standing between OpenCV's FFmpeg back end and FFmpeg.
+//
+// OpenCV 4.6 tells nothing of what a file's decoder reports: not the colours a codec's own
+// headers give, not a picture that changes size. It converts every frame with swscale's
+// default colours, sizes its converter once from the container's header, and gives up a read
+// at the first packet its decoder rejects. This library defines four of the FFmpeg functions
+// it calls (av_read_frame, avcodec_receive_frame, sws_getCachedContext and sws_scale), each
+// calling FFmpeg's own, and OpenCV's calls reach them when this library
+// comes before FFmpeg's in the order symbols are looked up in: always in the program, which
+// loads playback with OpenCV behind it; a process that links playback must link it first.
+//
+// What that relies on of OpenCV 4.6 (modules/videoio/src/cap_ffmpeg_impl.hpp), each guarded
+// by tests/playback/AsDecodedTest.cpp, which fails on an OpenCV that does otherwise:
+// - read() reads packets with av_read_frame, decodes with avcodec_receive_frame and converts
+//   the decoded frame to BGR24 with a context from sws_getCachedContext and sws_scale, all on
+//   the calling thread;
+// - it makes that context again, for the decoder's coded size, whenever the stream's
+//   parameters (codecpar) give another width or height than its frames had so far;
+// - a read() that fails after reading a packet failed at a packet its decoder rejected, and
+//   the next read() carries on after it.
+// Everything here is per thread: each reader taps its own capture.
+
+// How a stream's Y'CbCr samples are to be turned into RGB: the matrix they were made with
+// (an AVColorSpace: BT.709, BT.601, BT.2020, FCC, SMPTE 240M) and their range.
+struct StreamColour {
+    int matrix;
+    bool fullRange;
+};
+
+// The stream's own description where it gives one; where it does not, the common convention:
+// BT.709 from 1280 wide or more than 576 lines, BT.601 below, limited range.
+StreamColour DescribedColour(int matrix, int range, int width, int height);
+
+// From now on, the frames of the file this thread reads are converted in the colours their
+// decoder reports, or where it reports none, in those the container gives (a matrix and range
+// as AVColorSpace and AVColorRange); and a picture that changes size is handed over at its new
+// size. Without a colour, frames are converted as OpenCV does by itself.
+// Call it before the capture is opened.
+void TapFile(std::optional<StreamColour> container);
+
+// After a read of the tapped file failed: whether the file has no more frames. True when the
+// failed read reached the file's end or a demuxer error, or read no packet; false when the
+// decoder only rejected a packet, and reading on shows the frames after it.
+bool FileEnded();
