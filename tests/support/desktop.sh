@@ -41,17 +41,25 @@ menu_open() {
         | grep -q .
 }
 
+# Returns once the program of window $1 has handled all the input sent to it so far, however
+# long a busy machine makes that take (x11probe ping); fails if the window goes first.
+settled() {
+    "$X11PROBE" ping "$1"
+}
+
 # Chooses 檔案 ▸ 開啟 in the main window $1 and prints the open dialog's id, with the keyboard
 # given to it (without a window manager nothing else would). Tries again, as a person would,
-# if a click went unnoticed.
+# if a click went unnoticed: once the program has handled the click and no menu is open.
 choose_open() {
     local main=$1 dialog X Y WIDTH HEIGHT SCREEN WINDOW
     eval "$(xdotool getwindowgeometry --shell "$main")"
     for _ in 1 2 3; do
         # 檔案 is the first entry of the menu bar, along the top of the window.
         xdotool mousemove $((X + 15)) $((Y + 10)) click 1
-        if wait_until 5 menu_open "$main"; then
+        settled "$main" || return 1
+        if menu_open "$main"; then
             xdotool key Down Return
+            settled "$main" || return 1
             if dialog=$(wait_for_window '^Open$'); then
                 xdotool windowfocus --sync "$dialog"
                 echo "$dialog"
@@ -65,11 +73,13 @@ choose_open() {
 
 # Opens the file $2 through the main window $1: the menu, then the path typed into the dialog
 # as a person types it, then Return. (xdotool drops characters it must map to a keyboard, so
-# paths should be ASCII.)
+# paths should be ASCII.) Returns once the program has taken the file: the dialog is gone and
+# the command has begun, however long loading the playback module took.
 open_file() {
     choose_open "$1" > /dev/null || return 1
     xdotool type --delay 10 "$2"
     xdotool key Return
+    settled "$1" || return 1
     wait_until 20 window_gone '^Open$'
 }
 
