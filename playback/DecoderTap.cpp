@@ -3,6 +3,8 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/mastering_display_metadata.h>
+#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
@@ -33,6 +35,8 @@ struct Tap {
     int lastRead = 0;
     int packetsSinceFrame = 0;
     const AVFrame* frame = nullptr;  // the decoder's last, as OpenCV holds it
+    const AVStream* stream = nullptr;  // the stream it came from
+    double peakNits = 0;  // as last said: HEVC says it with key frames only
     // OpenCV's converter, what it was made for, and the size of the pictures OpenCV hands over.
     SwsContext* converter = nullptr;
     int sourceWidth = 0, sourceHeight = 0, sourceFormat = AV_PIX_FMT_NONE;
@@ -105,9 +109,8 @@ AVStream* VideoStream(const AVCodecContext& decoder)
 // header: they are kept at the size of the decoder's frames, so a picture that changes size
 // is handed over at its new size. Only a size within the decoder's coded size, which OpenCV's
 // buffer has.
-void FollowSize(const AVCodecContext& decoder, const AVFrame& frame)
+void FollowSize(AVStream* stream, const AVCodecContext& decoder, const AVFrame& frame)
 {
-    AVStream* stream = VideoStream(decoder);
     if (!stream || frame.width <= 0 || frame.height <= 0 || frame.width > decoder.coded_width
         || frame.height > decoder.coded_height)
         return;
@@ -166,6 +169,34 @@ void TapFile(std::optional<StreamColour> container)
     tap.container = container.value_or(StreamColour{});
 }
 
+StreamLight DecodedLight()
+{
+    StreamLight light;
+    if (!tap.active || !tap.frame)
+        return light;
+    const AVFrame& frame = *tap.frame;
+    const AVCodecParameters* container = tap.stream ? tap.stream->codecpar : nullptr;
+    light.transfer = frame.color_trc != AVCOL_TRC_UNSPECIFIED || !container ? frame.color_trc : container->color_trc;
+    light.primaries =
+        frame.color_primaries != AVCOL_PRI_UNSPECIFIED || !container ? frame.color_primaries : container->color_primaries;
+    // The content's own brightest pixel where it is known, else its mastering display's peak.
+    const auto sideData = [&](AVFrameSideDataType onFrame, AVPacketSideDataType onStream) -> const uint8_t* {
+        if (const AVFrameSideData* data = av_frame_get_side_data(&frame, onFrame))
+            return data->data;
+        return tap.stream ? av_stream_get_side_data(tap.stream, onStream, nullptr) : nullptr;
+    };
+    const auto* content = reinterpret_cast<const AVContentLightMetadata*>(
+        sideData(AV_FRAME_DATA_CONTENT_LIGHT_LEVEL, AV_PKT_DATA_CONTENT_LIGHT_LEVEL));
+    const auto* mastering = reinterpret_cast<const AVMasteringDisplayMetadata*>(
+        sideData(AV_FRAME_DATA_MASTERING_DISPLAY_METADATA, AV_PKT_DATA_MASTERING_DISPLAY_METADATA));
+    if (content && content->MaxCLL > 0)
+        tap.peakNits = content->MaxCLL;
+    else if (mastering && mastering->has_luminance && mastering->max_luminance.den > 0)
+        tap.peakNits = av_q2d(mastering->max_luminance);
+    light.peakNits = tap.peakNits;
+    return light;
+}
+
 bool FileEnded()
 {
     const bool ended = tap.lastRead < 0 || tap.packetsSinceFrame == 0;
@@ -193,7 +224,9 @@ int avcodec_receive_frame(AVCodecContext* decoder, AVFrame* frame)
     if (result >= 0 && tap.active) {
         tap.frame = frame;
         tap.packetsSinceFrame = 0;
-        FollowSize(*decoder, *frame);
+        AVStream* stream = VideoStream(*decoder);
+        tap.stream = stream;
+        FollowSize(stream, *decoder, *frame);
     }
     return result;
 }
@@ -204,6 +237,11 @@ SwsContext* sws_getCachedContext(SwsContext* context, int sourceWidth, int sourc
                                  int width, int height, AVPixelFormat format, int flags, SwsFilter* sourceFilter,
                                  SwsFilter* filter, const double* parameters)
 {
+    // Frames of more than 8 bits are converted as precisely as swscale can: its default
+    // rounding and chroma take two levels off green, which HDR's steep transfers magnify.
+    const AVPixFmtDescriptor* source = av_pix_fmt_desc_get(sourceFormat);
+    if (tap.active && format == AV_PIX_FMT_BGR24 && source && source->comp[0].depth > 8)
+        flags |= SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
     SwsContext* made = SwscalesCachedContext()(context, sourceWidth, sourceHeight, sourceFormat, width, height,
                                                format, flags, sourceFilter, filter, parameters);
     if (made && tap.active && format == AV_PIX_FMT_BGR24) {

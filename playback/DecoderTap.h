@@ -35,12 +35,31 @@ struct StreamColour {
 // BT.709 from 1280 wide or more than 576 lines, BT.601 below, limited range.
 StreamColour DescribedColour(int matrix, int range, int width, int height);
 
+// How a stream's light is meant: its transfer function (an AVColorTransferCharacteristic), its
+// primaries (an AVColorPrimaries), and the brightest it shows in nits, as its content light
+// level or mastering display says (0 where it says nothing).
+struct StreamLight {
+    int transfer = 2;   // unspecified
+    int primaries = 2;  // unspecified
+    double peakNits = 0;
+
+    friend bool operator==(const StreamLight& a, const StreamLight& b)
+    {
+        return a.transfer == b.transfer && a.primaries == b.primaries && a.peakNits == b.peakNits;
+    }
+    friend bool operator!=(const StreamLight& a, const StreamLight& b) { return !(a == b); }
+};
+
 // From now on, the frames of the file this thread reads are converted in the colours their
 // decoder reports, or where it reports none, in those the container gives (a matrix and range
 // as AVColorSpace and AVColorRange); and a picture that changes size is handed over at its new
 // size. Without a colour, frames are converted as OpenCV does by itself.
 // Call it before the capture is opened.
 void TapFile(std::optional<StreamColour> container);
+
+// The light of the frame this thread read last, from the tapped file: as its decoder reports
+// it, else as the container says. Unspecified for anything else.
+StreamLight DecodedLight();
 
 // After a read of the tapped file failed: whether the file has no more frames. True when the
 // failed read reached the file's end or a demuxer error, or read no packet; false when the

@@ -183,6 +183,8 @@ void FrameReader::Read(Shared& shared, const VideoSource& source, cv::Size room)
                     break;
                 continue;
             }
+            if (!fromCamera)
+                shaper.UseLight(DecodedLight());
             cv::Mat& picture = shared.Free();
             shaper.Shape(frame, picture);
             if (!shared.Offer(picture))

@@ -41,6 +41,17 @@ void FrameShaper::Plan(cv::Size stored)
              stored.height / blockSize_ > scaledSize_.height ? 3 : 1};
 }
 
+void FrameShaper::UseLight(const StreamLight& light)
+{
+    if (light == light_)
+        return;
+    light_ = light;
+    if (ToneMapper::Needed(light))
+        toneMapper_.emplace(light);
+    else
+        toneMapper_.reset();
+}
+
 void FrameShaper::Shape(cv::Mat& frame, cv::Mat& picture)
 {
     if (frame.size() != plannedFor_)
@@ -49,7 +60,7 @@ void FrameShaper::Shape(cv::Mat& frame, cv::Mat& picture)
     const bool average = blockSize_ > 1, blur = blur_.area() > 1;
     const bool scale = (average ? frame.size() / blockSize_ : frame.size()) != scaledSize_;
     const int turn = shape_.clockwiseDegrees;
-    int steps = int(average) + int(blur) + int(scale) + int(turn != 0);
+    int steps = int(average) + int(blur) + int(scale) + int(turn != 0) + int(toneMapper_.has_value());
     if (steps == 0) {
         cv::swap(frame, picture);
         return;
@@ -72,9 +83,14 @@ void FrameShaper::Shape(cv::Mat& frame, cv::Mat& picture)
         cv::resize(*from, to, scaledSize_, 0, 0, cv::INTER_LINEAR);
         from = &to;
     }
-    if (turn != 0)
-        cv::rotate(*from, picture,
+    if (turn != 0) {
+        cv::Mat& to = into(turned_);
+        cv::rotate(*from, to,
                    turn == 90    ? cv::ROTATE_90_CLOCKWISE
                    : turn == 180 ? cv::ROTATE_180
                                  : cv::ROTATE_90_COUNTERCLOCKWISE);
+        from = &to;
+    }
+    if (toneMapper_)
+        toneMapper_->Map(*from, picture);
 }

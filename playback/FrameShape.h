@@ -1,6 +1,10 @@
 #pragma once
 
+#include "playback/ToneMapping.h"
+
 #include <opencv2/core.hpp>
+
+#include <optional>
 
 // How a file's stored frames are to be shown: scaled to square pixels (a DVD's 720x576 with
 // 64:45 pixels is a 1024x576 picture), then turned upright (a phone records portrait video
@@ -17,6 +21,10 @@ public:
     // room: the largest picture the screen can show whole; empty for no limit.
     FrameShaper(const FrameShape& shape, cv::Size room);
 
+    // How the frames' light is meant, as the decoder reports it: HDR is mapped for the screen,
+    // after the frame has been scaled and turned, so a 4K film on a 1080p screen pays for 1080p.
+    void UseLight(const StreamLight& light);
+
     // Makes picture the frame as it is to be shown. A frame shown as stored costs nothing: the
     // two swap their buffers. Otherwise frame is left as it was.
     void Shape(cv::Mat& frame, cv::Mat& picture);
@@ -31,6 +39,8 @@ private:
     cv::Size scaledSize_;  // still in the stored orientation
     int blockSize_ = 1;    // pixels averaged into one, across and down, first
     cv::Size blur_;        // the blur before interpolating: 3 along an axis that shrinks, else 1
+    StreamLight light_;
+    std::optional<ToneMapper> toneMapper_;  // for HDR light
     // Between the steps, kept from frame to frame so that their memory is allocated once.
-    cv::Mat averaged_, blurred_, scaled_;
+    cv::Mat averaged_, blurred_, scaled_, turned_;
 };

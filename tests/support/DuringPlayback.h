@@ -4,8 +4,9 @@
 
 #include <functional>
 
-// Runs an action the first time events are serviced, which during a command is its first
-// frame, and never after the scope that set it up has ended.
+// Runs an action the first time events are serviced, which during a command is at its first
+// frame, or before it if the source is slow to open; never after the scope that set it up has
+// ended. (To act once a picture is shown: WhenPictureShown.)
 class DuringPlayback {
 public:
     explicit DuringPlayback(std::function<void()> action)
