@@ -291,7 +291,7 @@ void ShapedFrames(const QTemporaryDir& folder)
 // interleaved (median of 5). Also in a room of 1600x900, where 4K shrinks by no whole factor.
 ScreenRoom LaptopRoom(int, int)
 {
-    return {0, 0, 1600, 900, 0, 0};
+    return {0, 0, 1600, 900, 0, 0, 1.0};
 }
 
 void LargerThanTheScreen(const std::vector<Size>& clips)

@@ -110,14 +110,14 @@ bool GrabCameraFrame(const std::vector<cv::VideoCapture>& camera, const std::fun
 
 }  // namespace
 
-FrameReader::FrameReader(const VideoSource& source, cv::Size room)
+FrameReader::FrameReader(const VideoSource& source, cv::Size room, double pixelRatio)
     : shared_(std::make_shared<Shared>())
 {
     ConfigureVideoLibraries();  // here, before any reader runs: it sets the environment
     try {
-        std::thread([shared = shared_, source, room] {
+        std::thread([shared = shared_, source, room, pixelRatio] {
             try {
-                Read(*shared, source, room);
+                Read(*shared, source, room, pixelRatio);
             } catch (const std::exception&) {
                 // A frame that can't be read ends the frames like a missing one.
             }
@@ -155,7 +155,7 @@ FrameReader::Next FrameReader::Take(cv::Mat& picture, Clock::time_point deadline
     return Next::Frame;
 }
 
-void FrameReader::Read(Shared& shared, const VideoSource& source, cv::Size room)
+void FrameReader::Read(Shared& shared, const VideoSource& source, cv::Size room, double pixelRatio)
 {
     const bool fromCamera = source.kind == VideoSource::Kind::Camera;
     std::unique_lock<std::mutex> camera(cameraInUse, std::defer_lock);
@@ -165,7 +165,7 @@ void FrameReader::Read(Shared& shared, const VideoSource& source, cv::Size room)
         return;
 
     cv::VideoCapture videoCapture;
-    FrameShaper shaper(OpenSource(videoCapture, source), room);
+    FrameShaper shaper(OpenSource(videoCapture, source), room, pixelRatio);
     const std::function<bool()> abandoned = [&shared] { return shared.Abandoned(); };
     cv::Mat frame;
     {

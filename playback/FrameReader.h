@@ -15,9 +15,9 @@ class FrameReader {
 public:
     using Clock = std::chrono::steady_clock;
 
-    // Starts reading the source. room: the largest picture the screen can show whole; empty for
-    // no limit.
-    FrameReader(const VideoSource& source, cv::Size room);
+    // Starts reading the source. room: the largest picture the screen can show whole, in window
+    // units, empty for no limit; pixelRatio: the screen's pixels per window unit (FrameShaper).
+    FrameReader(const VideoSource& source, cv::Size room, double pixelRatio = 1);
     // Returns at once, whatever the reader is doing. A reader waiting on its source is left to
     // it: when the call it waits in returns, it releases its capture and ends.
     ~FrameReader();
@@ -34,7 +34,7 @@ private:
     struct Shared;
 
     // The reader's thread: opens the source, then reads, shapes and offers its frames.
-    static void Read(Shared& shared, const VideoSource& source, cv::Size room);
+    static void Read(Shared& shared, const VideoSource& source, cv::Size room, double pixelRatio);
 
     std::shared_ptr<Shared> shared_;
 };

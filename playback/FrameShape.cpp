@@ -6,9 +6,10 @@
 #include <cmath>
 #include <utility>
 
-FrameShaper::FrameShaper(const FrameShape& shape, cv::Size room)
+FrameShaper::FrameShaper(const FrameShape& shape, cv::Size room, double pixelRatio)
     : shape_(shape)
     , room_(room)
+    , pixelRatio_(pixelRatio)
 {
 }
 
@@ -28,7 +29,11 @@ void FrameShaper::Plan(cv::Size stored)
         width *= scale;
         height *= scale;
     }
-    const cv::Size upright(std::max(1, int(std::lround(width))), std::max(1, int(std::lround(height))));
+    // The window takes that size; its picture has as many pixels as the screen gives it. A
+    // picture smaller than that is enlarged smoothly (the interpolation below), never left to
+    // the window, which would repeat pixels.
+    const cv::Size window(std::max(1, int(std::lround(width))), std::max(1, int(std::lround(height))));
+    const cv::Size upright(int(std::lround(window.width * pixelRatio_)), int(std::lround(window.height * pixelRatio_)));
     scaledSize_ = sideways ? cv::Size(upright.height, upright.width) : upright;
 
     // Shrinking averages, so that fine detail (text, a fence) does not alias: by a whole

@@ -18,8 +18,10 @@ struct FrameShape {
 // Makes frames look as their shape says, and no larger than the room the screen has for them.
 class FrameShaper {
 public:
-    // room: the largest picture the screen can show whole; empty for no limit.
-    FrameShaper(const FrameShape& shape, cv::Size room);
+    // room: the largest picture the screen can show whole, in window units; empty for no limit.
+    // pixelRatio: how many of the screen's pixels make one window unit. Pictures are made at
+    // the screen's own resolution: the size the window has, times that.
+    FrameShaper(const FrameShape& shape, cv::Size room, double pixelRatio = 1);
 
     // How the frames' light is meant, as the decoder reports it: HDR is mapped for the screen,
     // after the frame has been scaled and turned, so a 4K film on a 1080p screen pays for 1080p.
@@ -35,6 +37,7 @@ private:
 
     FrameShape shape_;
     cv::Size room_;
+    double pixelRatio_;
     cv::Size plannedFor_;  // the stored size of the frames the plan is for
     cv::Size scaledSize_;  // still in the stored orientation
     int blockSize_ = 1;    // pixels averaged into one, across and down, first

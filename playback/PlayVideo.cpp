@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <limits>
 #include <optional>
 
 #include <opencv2/core.hpp>
@@ -17,7 +19,11 @@ using Clock = std::chrono::steady_clock;
 const char* const windowName = "video";
 // The window takes the size of the picture. HighGUI's Qt windows add a toolbar wider than
 // most videos unless asked for the plain window, which would break that.
-constexpr int windowFlags = cv::WINDOW_AUTOSIZE | cv::WINDOW_GUI_NORMAL;
+constexpr int autosizedWindow = cv::WINDOW_AUTOSIZE | cv::WINDOW_GUI_NORMAL;
+// On a high-DPI screen an autosized window would repeat each pixel of a picture made at the
+// screen's resolution. There the window scales what it paints, and playback sizes it itself
+// to the picture's size in window units, so that what it paints is the picture pixel for pixel.
+constexpr int scaledWindow = cv::WINDOW_NORMAL | cv::WINDOW_KEEPRATIO | cv::WINDOW_GUI_NORMAL;
 
 // HighGUI's event pump sleeps in 1 ms steps and each pump repaints the window, so pumping
 // after every frame would cost half the frame rate. A pump every 30 ms, counted from the start
@@ -102,6 +108,16 @@ std::optional<ScreenRoom> RoomForPicture()
     return screenRoom(shown.x + shown.width / 2, shown.y + shown.height / 2);
 }
 
+// Whether the window takes the size of its picture by itself.
+bool WindowAutosized()
+{
+    try {
+        return cv::getWindowProperty(windowName, cv::WND_PROP_AUTOSIZE) == cv::WINDOW_AUTOSIZE;
+    } catch (const cv::Exception&) {
+        return true;
+    }
+}
+
 // Moves the window, if need be, so that its picture, of the size given, lies wholly in the room.
 void KeepInRoom(cv::Size picture, const ScreenRoom& room)
 {
@@ -120,7 +136,9 @@ void PlayFrames(unsigned long command, const VideoSource& source)
     EventService events(command);
     try {
         const std::optional<ScreenRoom> room = RoomForPicture();
-        FrameReader reader(source, room ? cv::Size(room->width, room->height) : cv::Size());
+        const bool autosized = WindowAutosized();
+        const double pixelRatio = room && !autosized ? room->pixelRatio : 1.0;
+        FrameReader reader(source, room ? cv::Size(room->width, room->height) : cv::Size(), pixelRatio);
         cv::Size shownSize;
         for (;;) {
             const FrameReader::Next next = reader.Take(currentFrame, events.Due());
@@ -131,11 +149,16 @@ void PlayFrames(unsigned long command, const VideoSource& source)
                 // The window takes the picture's size. One already on screen may then reach
                 // past its edge; a new one is placed by the window manager, which keeps it on
                 // screen.
-                const bool placed = currentFrame.size() != shownSize && room && WindowShown();
+                const bool resized = currentFrame.size() != shownSize;
+                const bool placed = resized && room && WindowShown();
                 cv::imshow(windowName, currentFrame);
                 shownSize = currentFrame.size();
+                const cv::Size window(int(std::lround(shownSize.width / pixelRatio)),
+                                      int(std::lround(shownSize.height / pixelRatio)));
+                if (resized && !autosized)
+                    cv::resizeWindow(windowName, window);
                 if (placed)
-                    KeepInRoom(shownSize, *room);
+                    KeepInRoom(window, *room);
             }
             if (!events.Service(first))
                 break;
@@ -149,7 +172,9 @@ void PlayFrames(unsigned long command, const VideoSource& source)
 bool EnsureWindow()
 {
     try {
-        cv::namedWindow(windowName, windowFlags);
+        // A new window is placed on the primary screen, where no screen holds the point.
+        const bool highDpi = screenRoom && screenRoom(std::numeric_limits<int>::min(), 0).pixelRatio > 1;
+        cv::namedWindow(windowName, highDpi ? scaledWindow : autosizedWindow);
         return true;
     } catch (const cv::Exception&) {
         return false;  // HighGUI has no window system: nothing can be shown

@@ -7,7 +7,8 @@
 // Plays a video source in the window "video" and returns when the source yields no more
 // frames, when that window is closed, or at once when the source can't be opened. A picture
 // larger than the screen's room (see ReelviewUseScreens) is scaled down to fit it whole, and
-// the window is kept on that screen.
+// the window is kept on that screen. On a high-DPI screen the window takes the size it has on
+// an ordinary one and shows the picture at the resolution of the screen's own pixels.
 //
 // An accepted name (bytes, passed to OpenCV unchanged) becomes the source name; without one
 // the last accepted name plays again, or camera 0 while none was ever accepted. The source is
@@ -28,10 +29,12 @@ using EventPump = void (*)();
 
 // Where the picture of "video" may lie, in the units window geometry is given in: the free
 // area of a screen less the frame a window manager draws around a window, and where a window's
-// picture lies inside that frame.
+// picture lies inside that frame; and how many of the screen's pixels make one such unit
+// across (2 on a high-DPI screen at 200%).
 struct ScreenRoom {
     int x, y, width, height;
     int frameLeft, frameTop;
+    double pixelRatio;
 };
 
 // The room on the screen that holds the point (x, y), or on the primary screen when none does.

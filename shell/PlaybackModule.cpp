@@ -124,7 +124,8 @@ ScreenRoom RoomOnScreen(int x, int y)
     const QMargins frame = WindowFrame();
     // Qt's units: with high-DPI scaling on, HighGUI's windows are sized in the same ones.
     const QRect room = screen ? screen->availableGeometry() - frame : QRect();
-    return {room.x(), room.y(), room.width(), room.height(), frame.left(), frame.top()};
+    return {room.x(), room.y(), room.width(), room.height(), frame.left(), frame.top(),
+            screen ? screen->devicePixelRatio() : 1.0};
 }
 
 void PumpEvents()
