@@ -5,13 +5,17 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/mastering_display_metadata.h>
 #include <libavutil/pixdesc.h>
+#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
+
+#include <opencv2/core.hpp>
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include <dlfcn.h>
 
@@ -43,11 +47,13 @@ struct Tap {
     int shownWidth = 0, shownHeight = 0;
 };
 
-// A converter of our own, for frames OpenCV's converter was not made for, and what it was made
-// for: the frame's width, height and format, and the picture's width and height.
+// A converter of our own, for frames OpenCV's converter was not made for or converts poorly,
+// what it was made for (the frame's width, height and format, and the picture's width and
+// height), and the planes it converts deep frames into.
 struct OwnConverter {
     SwsContext* context = nullptr;
     std::array<int, 5> madeFor{};
+    cv::Mat planes[3];  // green, blue, red, as swscale's planar RGB has them
 
     ~OwnConverter() { sws_freeContext(context); }
 };
@@ -125,18 +131,30 @@ bool MadeFor(const AVFrame& frame, int sliceHeight)
         && frame.height <= tap.sourceHeight;
 }
 
+// Frames of more than 8 bits a sample. swscale's packed 8-bit RGB from them is two levels low
+// in green, which the steep transfers of HDR turn into a visible cast; its planar RGB is exact,
+// and as fast.
+bool Deep(int format)
+{
+    const AVPixFmtDescriptor* layout = av_pix_fmt_desc_get(AVPixelFormat(format));
+    return layout && layout->comp[0].depth > 8;
+}
+
 // Converts the frame with a converter of our own into the picture OpenCV hands over, scaled to
-// fit it with its aspect kept, the rest black. For a frame OpenCV's converter was not made for:
-// one of another size or format, which swscale would reject or misread.
+// fit it with its aspect kept, the rest black: a frame OpenCV's converter was not made for (one
+// of another size or format, which swscale would reject or misread), or a deep one, which goes
+// through planar RGB.
 int ConvertInto(const AVFrame& frame, uint8_t* const destination[], const int stride[])
 {
     const double scale = std::min(double(tap.shownWidth) / frame.width, double(tap.shownHeight) / frame.height);
     const int width = std::clamp(int(std::lround(frame.width * scale)), 1, tap.shownWidth);
     const int height = std::clamp(int(std::lround(frame.height * scale)), 1, tap.shownHeight);
     const std::array<int, 5> madeFor{frame.width, frame.height, frame.format, width, height};
+    const bool planar = Deep(frame.format);
     if (!own.context || madeFor != own.madeFor) {
         own.context = SwscalesCachedContext()(own.context, frame.width, frame.height, AVPixelFormat(frame.format),
-                                              width, height, AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr);
+                                              width, height, planar ? AV_PIX_FMT_GBRP : AV_PIX_FMT_BGR24,
+                                              SWS_BICUBIC, nullptr, nullptr, nullptr);
         if (!own.context)
             return -1;
         Describe(*own.context, FrameColour());
@@ -148,7 +166,19 @@ int ConvertInto(const AVFrame& frame, uint8_t* const destination[], const int st
     uint8_t* const middle[4] = {destination[0] + std::ptrdiff_t((tap.shownHeight - height) / 2) * stride[0]
                                     + (tap.shownWidth - width) / 2 * 3,
                                 nullptr, nullptr, nullptr};
-    return SwscalesScale()(own.context, frame.data, frame.linesize, 0, frame.height, middle, stride);
+    if (!planar)
+        return SwscalesScale()(own.context, frame.data, frame.linesize, 0, frame.height, middle, stride);
+    uint8_t* planes[4] = {};
+    int planeStrides[4] = {};
+    for (int i = 0; i < 3; ++i) {
+        own.planes[i].create(height, width, CV_8UC1);
+        planes[i] = own.planes[i].data;
+        planeStrides[i] = int(own.planes[i].step);
+    }
+    const int converted = SwscalesScale()(own.context, frame.data, frame.linesize, 0, frame.height, planes, planeStrides);
+    cv::Mat picture(height, width, CV_8UC3, middle[0], std::size_t(stride[0]));
+    cv::merge(std::vector<cv::Mat>{own.planes[1], own.planes[0], own.planes[2]}, picture);
+    return converted;
 }
 
 }  // namespace
@@ -260,7 +290,7 @@ int sws_scale(SwsContext* converter, const uint8_t* const source[], const int so
               int sliceHeight, uint8_t* const destination[], const int destinationStride[])
 {
     if (tap.active && converter && converter == tap.converter && tap.frame && source[0] == tap.frame->data[0]
-        && !MadeFor(*tap.frame, sliceHeight))
+        && (!MadeFor(*tap.frame, sliceHeight) || Deep(tap.frame->format)))
         return ConvertInto(*tap.frame, destination, destinationStride);
     return SwscalesScale()(converter, source, sourceStride, sliceY, sliceHeight, destination, destinationStride);
 }

@@ -56,6 +56,7 @@ struct FrameReader::Shared {
     int shown = -1;  // the buffer last taken
     bool ended = false;
     bool abandoned = false;
+    bool firstShown = false;  // the event thread came back after taking the first frame
 
     bool Abandoned()
     {
@@ -145,6 +146,10 @@ FrameReader::Next FrameReader::Take(cv::Mat& picture, Clock::time_point deadline
 {
     Shared& shared = *shared_;
     std::unique_lock<std::mutex> lock(shared.mutex);
+    if (shared.shown >= 0 && !shared.firstShown) {
+        shared.firstShown = true;
+        shared.changed.notify_all();
+    }
     if (!shared.changed.wait_until(lock, deadline, [&] { return shared.ready >= 0 || shared.ended; }))
         return Next::NotYet;
     if (shared.ready < 0)
@@ -189,6 +194,12 @@ void FrameReader::Read(Shared& shared, const VideoSource& source, cv::Size room,
             shaper.Shape(frame, picture);
             if (!shared.Offer(picture))
                 break;
+            // The first frame is painted before the next is read, so that the two don't compete
+            // for the cores: a command's first picture comes as soon as a bare read's would.
+            if (first) {
+                std::unique_lock<std::mutex> lock(shared.mutex);
+                shared.changed.wait(lock, [&] { return shared.firstShown || shared.abandoned; });
+            }
         }
     }
     const double framePixels =

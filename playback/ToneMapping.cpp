@@ -4,8 +4,11 @@ extern "C" {
 #include <libavutil/pixfmt.h>
 }
 
+#include <opencv2/core/hal/intrin.hpp>
+
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -108,40 +111,97 @@ ToneMapper::ToneMapper(const StreamLight& light)
 // the peak, so no highlight the stream holds is clipped. It acts on the largest of red, green
 // and blue, and the others follow in proportion, which keeps hue and saturation: a bright red
 // stays red instead of turning orange as clipped channels do.
+//
+namespace {
+
+// Writes the BT.709 codes of the first count of four pixels given as linear light in fixed
+// point (blue, green, red and one lane unused each).
+inline void Encode(const cv::v_int32x4 (&pixels)[4], int count, const std::uint8_t* encode, std::uint8_t* out)
+{
+    std::uint8_t encoded[12];
+    for (int i = 0; i < 4; ++i) {
+        alignas(16) std::int32_t light[4];
+        cv::v_store_aligned(light, pixels[i]);
+        encoded[3 * i] = encode[light[0]], encoded[3 * i + 1] = encode[light[1]];
+        encoded[3 * i + 2] = encode[light[2]];
+    }
+    if (count == 4)
+        std::memcpy(out, encoded, sizeof encoded);
+    else
+        std::copy_n(encoded, 3 * count, out);
+}
+
+}  // namespace
+
+// Four pixels at a time (OpenCV's universal intrinsics): the tables give each pixel's mix in
+// fixed point, and the rest is a few vector operations on all four, none where none is needed.
 void ToneMapper::MapRows(const cv::Mat& frame, cv::Mat& picture, int first, int last) const
 {
-    const float kneeWidth = one - knee_;
-    const float whiteSquared = curveWhite_ * curveWhite_;
-    const auto encode = [this](float value) { return encode_[std::clamp(int(value + 0.5f), 0, one)]; };
+    using namespace cv;
+    const v_float32x4 zero = v_setzero_f32(), unit = v_setall_f32(1), knee = v_setall_f32(knee_);
+    const v_float32x4 kneeWidth = v_setall_f32(one - knee_), perKneeWidth = v_setall_f32(1 / (one - knee_));
+    const v_float32x4 perWhiteSquared = v_setall_f32(1 / (curveWhite_ * curveWhite_));
+    const v_float32x4 blueWeight = v_setall_f32(0.0722f), greenWeight = v_setall_f32(0.7152f),
+                      redWeight = v_setall_f32(0.2126f);
+    const v_float32x4 white = v_setall_f32(one);
+    const v_int32x4 lowestCode = v_setzero_s32(), highestCode = v_setall_s32(one);
+    // Local: the byte stores below could otherwise be taken to change the members.
+    const auto& blueShares = shares_[0];
+    const auto& greenShares = shares_[1];
+    const auto& redShares = shares_[2];
+    const std::uint8_t* const encode = encode_.data();
+    const float* const systemGamma = systemGamma_.data();
+    const bool hlg = hlg_;
     for (int y = first; y < last; ++y) {
         const std::uint8_t* in = frame.ptr<std::uint8_t>(y);
         std::uint8_t* out = picture.ptr<std::uint8_t>(y);
-        for (int x = 0; x < frame.cols; ++x, in += 3, out += 3) {
-            const auto &b = shares_[0][in[0]], &g = shares_[1][in[1]], &r = shares_[2][in[2]];
-            const std::int32_t mixed[3] = {b[0] + g[0] + r[0], b[1] + g[1] + r[1], b[2] + g[2] + r[2]};
-            if (!hlg_ && std::min({mixed[0], mixed[1], mixed[2]}) >= 0
-                && std::max({mixed[0], mixed[1], mixed[2]}) <= knee_) {
-                out[0] = encode_[mixed[0]], out[1] = encode_[mixed[1]], out[2] = encode_[mixed[2]];
-                continue;
+        for (int x = 0; x < frame.cols; x += 4) {
+            // The row's last pixels, if fewer than four, are taken with black ones.
+            const int count = std::min(4, frame.cols - x);
+            std::uint8_t padded[12] = {};
+            const std::uint8_t* pixels = in + 3 * x;
+            if (count < 4)
+                pixels = std::copy_n(pixels, 3 * count, padded) - 3 * count;
+            v_int32x4 mixed[4];
+            for (int i = 0; i < 4; ++i)
+                mixed[i] = v_load(blueShares[pixels[3 * i]].data()) + v_load(greenShares[pixels[3 * i + 1]].data())
+                    + v_load(redShares[pixels[3 * i + 2]].data());
+            v_int32x4 blue, green, red, sceneLuminance;
+            v_transpose4x4(mixed[0], mixed[1], mixed[2], mixed[3], blue, green, red, sceneLuminance);
+            v_float32x4 b = v_cvt_f32(blue), g = v_cvt_f32(green), r = v_cvt_f32(red);
+            if (hlg) {
+                alignas(16) std::int32_t luminance[4];
+                v_store_aligned(luminance, v_min(v_max(sceneLuminance, lowestCode), highestCode));
+                const v_float32x4 light(systemGamma[luminance[0]], systemGamma[luminance[1]],
+                                        systemGamma[luminance[2]], systemGamma[luminance[3]]);
+                b = b * light, g = g * light, r = r * light;
             }
-            const float light = hlg_ ? systemGamma_[std::clamp(b[3] + g[3] + r[3], 0, one)] : 1.0f;
-            float c[3] = {mixed[0] * light, mixed[1] * light, mixed[2] * light};
-            // Outside BT.709: desaturated towards its own luminance until it fits.
-            const float lowest = std::min({c[0], c[1], c[2]});
-            if (lowest < 0) {
-                const float luminance = 0.0722f * c[0] + 0.7152f * c[1] + 0.2126f * c[2];
-                const float toward = luminance > 0 ? luminance / (luminance - lowest) : 0.0f;
-                for (float& channel : c)
-                    channel = luminance + toward * (channel - luminance);
+            // Outside BT.709: desaturated towards its own luminance until it fits. (Most pixels
+            // are inside and below the knee: four such pixels skip both steps.)
+            const v_float32x4 lowest = v_min(b, v_min(g, r));
+            if (v_check_any(lowest < zero)) {
+                const v_float32x4 luminance = b * blueWeight + g * greenWeight + r * redWeight;
+                const v_float32x4 toward =
+                    v_select(lowest < zero, v_select(luminance > zero, luminance / (luminance - lowest), zero), unit);
+                b = luminance + toward * (b - luminance);
+                g = luminance + toward * (g - luminance);
+                r = luminance + toward * (r - luminance);
             }
-            const float highest = std::max({c[0], c[1], c[2]});
-            if (highest > knee_) {
-                const float u = (highest - knee_) / kneeWidth;
-                const float compressed = knee_ + kneeWidth * u * (1 + u / whiteSquared) / (1 + u);
-                for (float& channel : c)
-                    channel *= compressed / highest;
+            // Highlights compressed.
+            const v_float32x4 highest = v_max(b, v_max(g, r));
+            if (v_check_any(highest > knee)) {
+                const v_float32x4 u = v_max(highest - knee, zero) * perKneeWidth;
+                const v_float32x4 scale = v_select(
+                    highest > knee,
+                    (knee * (unit + u) + kneeWidth * u * (unit + u * perWhiteSquared)) / ((unit + u) * highest),
+                    unit);
+                b = b * scale, g = g * scale, r = r * scale;
             }
-            out[0] = encode(c[0]), out[1] = encode(c[1]), out[2] = encode(c[2]);
+            // Back to pixels, each channel's light in fixed point.
+            v_int32x4 codes[4];
+            v_transpose4x4(v_round(v_min(v_max(b, zero), white)), v_round(v_min(v_max(g, zero), white)),
+                           v_round(v_min(v_max(r, zero), white)), lowestCode, codes[0], codes[1], codes[2], codes[3]);
+            Encode(codes, count, encode, out + 3 * x);
         }
     }
 }
