@@ -14,6 +14,9 @@ namespace {
 
 // Linear light in fixed point: reference white is this.
 constexpr int one = 1 << 14;
+// The BT.709 codes are looked up at a quarter of that resolution, which keeps the table in the
+// first-level cache: a step is at most a third of a code.
+constexpr int encodeSteps = one / 4;
 constexpr double referenceWhiteNits = 203;  // ITU-R BT.2408
 constexpr double unknownPeakNits = 1000;
 
@@ -73,7 +76,7 @@ bool ToneMapper::Needed(const StreamLight& light)
 
 ToneMapper::ToneMapper(const StreamLight& light)
     : hlg_(light.transfer == AVCOL_TRC_ARIB_STD_B67)
-    , encode_(one + 1)
+    , encode_(encodeSteps + 1)
 {
     const double peakNits = light.peakNits > 0 ? light.peakNits : unknownPeakNits;
     // Each channel's linear light from its code: PQ's in nits, relative to reference white;
@@ -96,8 +99,8 @@ ToneMapper::ToneMapper(const StreamLight& light)
         for (int i = 0; i <= one; ++i)
             systemGamma_[i] = float(peakNits / referenceWhiteNits * std::pow(double(i) / one, gamma - 1));
     }
-    for (int i = 0; i <= one; ++i)
-        encode_[i] = std::uint8_t(std::lround(255 * Bt709Code(double(i) / one)));
+    for (int i = 0; i <= encodeSteps; ++i)
+        encode_[i] = std::uint8_t(std::lround(255 * Bt709Code(double(i) / encodeSteps)));
     knee_ = float(knee * one);
     // The curve reaches SDR white at the peak; a peak no brighter than the knee leaves nothing
     // to compress.
@@ -143,7 +146,7 @@ void ToneMapper::MapRows(const cv::Mat& frame, cv::Mat& picture, int first, int 
     const v_float32x4 perWhiteSquared = v_setall_f32(1 / (curveWhite_ * curveWhite_));
     const v_float32x4 blueWeight = v_setall_f32(0.0722f), greenWeight = v_setall_f32(0.7152f),
                       redWeight = v_setall_f32(0.2126f);
-    const v_float32x4 white = v_setall_f32(one);
+    const v_float32x4 white = v_setall_f32(encodeSteps), toSteps = v_setall_f32(float(encodeSteps) / one);
     const v_int32x4 lowestCode = v_setzero_s32(), highestCode = v_setall_s32(one);
     // Local: the byte stores below could otherwise be taken to change the members.
     const auto& blueShares = shares_[0];
@@ -158,10 +161,12 @@ void ToneMapper::MapRows(const cv::Mat& frame, cv::Mat& picture, int first, int 
         for (int x = 0; x < frame.cols; x += 4) {
             // The row's last pixels, if fewer than four, are taken with black ones.
             const int count = std::min(4, frame.cols - x);
-            std::uint8_t padded[12] = {};
+            std::uint8_t padded[12];
             const std::uint8_t* pixels = in + 3 * x;
-            if (count < 4)
-                pixels = std::copy_n(pixels, 3 * count, padded) - 3 * count;
+            if (count < 4) {
+                std::fill(std::copy_n(pixels, 3 * count, padded), std::end(padded), 0);
+                pixels = padded;
+            }
             v_int32x4 mixed[4];
             for (int i = 0; i < 4; ++i)
                 mixed[i] = v_load(blueShares[pixels[3 * i]].data()) + v_load(greenShares[pixels[3 * i + 1]].data())
@@ -197,10 +202,12 @@ void ToneMapper::MapRows(const cv::Mat& frame, cv::Mat& picture, int first, int 
                     unit);
                 b = b * scale, g = g * scale, r = r * scale;
             }
-            // Back to pixels, each channel's light in fixed point.
+            // Back to pixels, each channel's light in steps of the code table.
             v_int32x4 codes[4];
-            v_transpose4x4(v_round(v_min(v_max(b, zero), white)), v_round(v_min(v_max(g, zero), white)),
-                           v_round(v_min(v_max(r, zero), white)), lowestCode, codes[0], codes[1], codes[2], codes[3]);
+            v_transpose4x4(v_round(v_min(v_max(b * toSteps, zero), white)),
+                           v_round(v_min(v_max(g * toSteps, zero), white)),
+                           v_round(v_min(v_max(r * toSteps, zero), white)), lowestCode, codes[0], codes[1], codes[2],
+                           codes[3]);
             Encode(codes, count, encode, out + 3 * x);
         }
     }
@@ -209,6 +216,8 @@ void ToneMapper::MapRows(const cv::Mat& frame, cv::Mat& picture, int first, int 
 void ToneMapper::Map(const cv::Mat& frame, cv::Mat& picture) const
 {
     picture.create(frame.size(), CV_8UC3);
+    // A stripe for each thread: smaller ones only add hand-overs.
     cv::parallel_for_(cv::Range(0, frame.rows),
-                      [&](const cv::Range& rows) { MapRows(frame, picture, rows.start, rows.end); });
+                      [&](const cv::Range& rows) { MapRows(frame, picture, rows.start, rows.end); },
+                      cv::getNumThreads());
 }
