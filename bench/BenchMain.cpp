@@ -356,6 +356,24 @@ void ColourRoutes(const std::vector<Size>& sizes)
 }
 
 
+// 13. A whole command on a short file, from the call to its return, the end of the file
+// included: this build's beside the other build's, interleaved (median of 41).
+void ShortCommand(const std::string& shortClip)
+{
+    if (!before)
+        return;
+    std::vector<double> ours, theirs;
+    for (int run = 0; run < 41; ++run) {
+        for (const auto& [command, times] : {std::pair{Command(ProgramCommand), &ours}, {before, &theirs}}) {
+            const auto start = Clock::now();
+            command(shortClip);
+            times->push_back(MsSince(start));
+        }
+    }
+    std::printf("\n13. a command on a 30-frame 480p file, call to return (median of 41, interleaved)\n");
+    std::printf("  %.1f ms, before %.1f ms (%+.1f ms)\n", Median(ours), Median(theirs), Median(ours) - Median(theirs));
+}
+
 // 12. HDR for an SDR screen: what the mapping pass costs on a 1080p frame, on one core and on
 // all of them; a 1080p 10-bit HEVC PQ stream played beside its bare read (interleaved, median
 // of 5); and what 8-bit input leaves of a dark gradient.
@@ -432,7 +450,7 @@ void Hdr(const QTemporaryDir& folder)
 
 }  // namespace
 
-// 13. The 1080p clip on a high-DPI laptop screen (2560x1600 at 200%), where its picture is made
+// 14. The 1080p clip on a high-DPI laptop screen (2560x1600 at 200%), where its picture is made
 // at the screen's resolution: bench/run runs this on an X screen of its own.
 int HighDpi(char* program)
 {
@@ -451,7 +469,7 @@ int HighDpi(char* program)
         play.push_back(PlayVideoFps(clip));
     }
     const double ratio = QGuiApplication::primaryScreen()->devicePixelRatio();
-    std::printf("\n13. the 1080p clip on a %dx%d screen at device pixel ratio %.1f (median of 5, interleaved)\n",
+    std::printf("\n14. the 1080p clip on a %dx%d screen at device pixel ratio %.1f (median of 5, interleaved)\n",
                 int(QGuiApplication::primaryScreen()->geometry().width() * ratio),
                 int(QGuiApplication::primaryScreen()->geometry().height() * ratio), ratio);
     std::printf("  bare read %.1f, PlayVideo %.1f frames/s (%.0f%%)\n", Median(bare), Median(play),
@@ -507,6 +525,7 @@ int main(int argc, char** argv)
     LargerThanTheScreen({sizes[0], portrait});
     ColourRoutes({sizes[1], sizes[2]});
     Hdr(folder);
+    ShortCommand(shortClip);
 
     std::printf("\nTargets\n");
     for (const auto& [what, met] : targets)
