@@ -5,7 +5,6 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/mastering_display_metadata.h>
 #include <libavutil/pixdesc.h>
-#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
@@ -267,11 +266,6 @@ SwsContext* sws_getCachedContext(SwsContext* context, int sourceWidth, int sourc
                                  int width, int height, AVPixelFormat format, int flags, SwsFilter* sourceFilter,
                                  SwsFilter* filter, const double* parameters)
 {
-    // Frames of more than 8 bits are converted as precisely as swscale can: its default
-    // rounding and chroma take two levels off green, which HDR's steep transfers magnify.
-    const AVPixFmtDescriptor* source = av_pix_fmt_desc_get(sourceFormat);
-    if (tap.active && format == AV_PIX_FMT_BGR24 && source && source->comp[0].depth > 8)
-        flags |= SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
     SwsContext* made = SwscalesCachedContext()(context, sourceWidth, sourceHeight, sourceFormat, width, height,
                                                format, flags, sourceFilter, filter, parameters);
     if (made && tap.active && format == AV_PIX_FMT_BGR24) {

@@ -87,6 +87,13 @@ struct FrameReader::Shared {
         return true;
     }
 
+    // Waits until the event thread has come back for a frame after taking the first one.
+    void AwaitFirstShown()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [this] { return firstShown || abandoned; });
+    }
+
     void End()
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -196,10 +203,8 @@ void FrameReader::Read(Shared& shared, const VideoSource& source, cv::Size room,
                 break;
             // The first frame is painted before the next is read, so that the two don't compete
             // for the cores: a command's first picture comes as soon as a bare read's would.
-            if (first) {
-                std::unique_lock<std::mutex> lock(shared.mutex);
-                shared.changed.wait(lock, [&] { return shared.firstShown || shared.abandoned; });
-            }
+            if (first)
+                shared.AwaitFirstShown();
         }
     }
     const double framePixels =

@@ -51,6 +51,33 @@ std::vector<std::pair<std::string, std::string>> FileOpenOptions()
     return {{"protocol_whitelist", "file"}, {"format_whitelist", AllowedFormats()}};
 }
 
+// OpenCV's FFmpeg and V4L2 back ends read their settings from the environment when they open
+// a source. The program takes nothing from its environment, so they get fixed ones.
+void Configure()
+{
+    // Damaged files make the decoder report every broken packet; the user's session log is no
+    // place for that.
+    av_log_set_callback(Silently);
+    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+    unsetenv("OPENCV_FFMPEG_DEBUG");
+    unsetenv("OPENCV_FFMPEG_LOGLEVEL");  // either would replace the silent log
+
+    // OpenCV's form: name;value pairs joined by '|'.
+    std::string options;
+    for (const auto& [name, value] : FileOpenOptions())
+        options += (options.empty() ? "" : "|") + name + ';' + value;
+    setenv("OPENCV_FFMPEG_CAPTURE_OPTIONS", options.c_str(), 1);
+
+    // The decoder's threads would each get a malloc arena of their own, and what a large
+    // video leaves free at the top of one stays with the process (tens of MB each) whatever
+    // malloc_trim does. Sharing one arena, it all goes back when a command ends.
+    mallopt(M_ARENA_MAX, 1);
+
+    // How long, in whole seconds, a camera's first frame is waited for in one piece. Later
+    // frames are awaited in short slices (see FrameReader).
+    setenv("OPENCV_VIDEOIO_V4L_SELECT_TIMEOUT", "2", 1);
+}
+
 // A quarter turn clockwise, 0 to 3, from degrees in either direction.
 int QuarterTurns(double clockwiseDegrees)
 {
@@ -121,33 +148,6 @@ FrameShape ReadFrameShape(cv::VideoCapture& capture, const HeldFile& file)
     TapFile(DescribedColour(header.matrix, header.range, int(capture.get(cv::CAP_PROP_FRAME_WIDTH)),
                             int(capture.get(cv::CAP_PROP_FRAME_HEIGHT))));
     return shape;
-}
-
-// OpenCV's FFmpeg and V4L2 back ends read their settings from the environment when they open
-// a source. The program takes nothing from its environment, so they get fixed ones.
-void Configure()
-{
-    // Damaged files make the decoder report every broken packet; the user's session log is no
-    // place for that.
-    av_log_set_callback(Silently);
-    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
-    unsetenv("OPENCV_FFMPEG_DEBUG");
-    unsetenv("OPENCV_FFMPEG_LOGLEVEL");  // either would replace the silent log
-
-    // OpenCV's form: name;value pairs joined by '|'.
-    std::string options;
-    for (const auto& [name, value] : FileOpenOptions())
-        options += (options.empty() ? "" : "|") + name + ';' + value;
-    setenv("OPENCV_FFMPEG_CAPTURE_OPTIONS", options.c_str(), 1);
-
-    // The decoder's threads would each get a malloc arena of their own, and what a large
-    // video leaves free at the top of one stays with the process (tens of MB each) whatever
-    // malloc_trim does. Sharing one arena, it all goes back when a command ends.
-    mallopt(M_ARENA_MAX, 1);
-
-    // How long, in whole seconds, a camera's first frame is waited for in one piece. Later
-    // frames are awaited in short slices (see FrameReader).
-    setenv("OPENCV_VIDEOIO_V4L_SELECT_TIMEOUT", "2", 1);
 }
 
 }  // namespace

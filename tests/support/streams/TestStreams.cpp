@@ -45,6 +45,17 @@ void Paint(AVFrame& frame, int frameIndex, const Pattern& pattern)
         }
 }
 
+// What the encoding says of its pictures, told to an encoder or a frame alike.
+template <typename Described>
+void Describe(Described& described, const Encoding& encoding)
+{
+    described.sample_aspect_ratio = encoding.sampleAspect;
+    described.colorspace = encoding.matrix;
+    described.color_primaries = encoding.primaries;
+    described.color_trc = encoding.transfer;
+    described.color_range = encoding.range;
+}
+
 CodecContext OpenEncoder(const Encoding& encoding, bool globalHeader)
 {
     const AVCodec* codec = Require(avcodec_find_encoder_by_name(encoding.encoder.c_str()),
@@ -56,11 +67,7 @@ CodecContext OpenEncoder(const Encoding& encoding, bool globalHeader)
     context->time_base = {1, 25};
     context->framerate = {25, 1};
     context->gop_size = encoding.keyframeInterval;
-    context->sample_aspect_ratio = encoding.sampleAspect;
-    context->colorspace = encoding.matrix;
-    context->color_primaries = encoding.primaries;
-    context->color_trc = encoding.transfer;
-    context->color_range = encoding.range;
+    Describe(*context, encoding);
     // One thread: the encoders' decisions, and so every figure, are the same on any machine.
     context->thread_count = 1;
     if (encoding.interlacedTopFieldFirst) {
@@ -154,11 +161,7 @@ void WriteVideo(const std::filesystem::path& path, const std::vector<Segment>& s
         frame->format = encoding.pixelFormat;
         frame->width = encoding.width;
         frame->height = encoding.height;
-        frame->sample_aspect_ratio = encoding.sampleAspect;
-        frame->colorspace = encoding.matrix;
-        frame->color_primaries = encoding.primaries;
-        frame->color_trc = encoding.transfer;
-        frame->color_range = encoding.range;
+        Describe(*frame, encoding);
         frame->interlaced_frame = encoding.interlacedTopFieldFirst;
         frame->top_field_first = encoding.interlacedTopFieldFirst;
         Check(av_frame_get_buffer(frame.get(), 0), "frame buffer");
