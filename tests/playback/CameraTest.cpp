@@ -159,7 +159,9 @@ TEST_F(CameraPlayback, StalledCameraEndsPlaybackPromptlyAndEventsKeepFlowing)
     ASSERT_TRUE(returnedAt > stalledAt) << "playback ended before the camera stalled";
     EXPECT_LE(Between(stalledAt, returnedAt), milliseconds(2500))
         << "playback ended " << Between(stalledAt, returnedAt).count() << " ms after the camera stalled";
-    EXPECT_LE(longestGap, milliseconds(100))
+    // Frozen windows would leave a gap of the whole wait (a second); a busy machine delays a
+    // timer by tens of milliseconds at times, never by half a second.
+    EXPECT_LE(longestGap, milliseconds(500))
         << "a 20 ms timer went " << longestGap.count() << " ms without firing while the camera was stalled";
     EXPECT_EQ(fakecamera::OpenDescriptorsOnceReleased(), 0) << "the stalled camera was left open";
 }

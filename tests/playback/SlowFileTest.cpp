@@ -39,7 +39,9 @@ TEST(SlowFile, PlaybackWaitsOutAStallWithTheWindowsLiveAndReachesTheLastFrame)
         longestGap = std::max(longestGap, std::chrono::duration_cast<std::chrono::milliseconds>(ticks[i] - ticks[i - 1]));
     RecordProperty("longest_timer_gap_ms", int(longestGap.count()));
     EXPECT_EQ(slowfile::StallsEnded(), 1) << "the read never stalled, or the stall was cut short";
-    EXPECT_LE(longestGap, 100ms) << "a 20 ms timer went " << longestGap.count() << " ms without firing";
+    // Frozen windows would leave a gap of the whole stall; a busy machine delays a timer by tens
+    // of milliseconds at times, never by half a second.
+    EXPECT_LE(longestGap, 500ms) << "a 20 ms timer went " << longestGap.count() << " ms without firing";
     const auto shown = videowindow::ShownColour();
     ASSERT_TRUE(shown);
     EXPECT_TRUE(IsNear(*shown, testcolours::blue)) << "playback did not reach the last frame";
