@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <string>
 #include <thread>
 
 namespace fakecamera {
@@ -55,22 +57,75 @@ bool ReadColour(Settings& settings)
     return true;
 }
 
+// "WxH", an even width (every format's line stays whole) and both within 4096, which keeps a
+// frame well inside 32 bits.
+bool ParseSize(const std::string& text, unsigned& width, unsigned& height)
+{
+    const std::size_t separator = text.find('x');
+    if (separator == std::string::npos)
+        return false;
+    const auto parsedWidth = ParseNumber(text.substr(0, separator).c_str(), 2, 4096);
+    const auto parsedHeight = ParseNumber(text.substr(separator + 1).c_str(), 1, 4096);
+    if (!parsedWidth || !parsedHeight || *parsedWidth % 2 != 0)
+        return false;
+    width = static_cast<unsigned>(*parsedWidth);
+    height = static_cast<unsigned>(*parsedHeight);
+    return true;
+}
+
 bool ReadSize(Settings& settings)
 {
     const char* text = std::getenv("FAKE_CAMERA_SIZE");
+    return !text || ParseSize(text, settings.modes[0].width, settings.modes[0].height);
+}
+
+// One mode, "F:WxH@R[/R...]".
+std::optional<Mode> ParseMode(const std::string& text)
+{
+    const std::size_t colon = text.find(':'), at = text.find('@');
+    if (colon != 4 || at == std::string::npos || at < colon)
+        return std::nullopt;
+    Mode mode{};
+    const std::string format = text.substr(0, colon);
+    if (format == "BGR3")
+        mode.format = V4L2_PIX_FMT_BGR24;
+    else if (format == "YUYV")
+        mode.format = V4L2_PIX_FMT_YUYV;
+    else if (format == "MJPG")
+        mode.format = V4L2_PIX_FMT_MJPEG;
+    else
+        return std::nullopt;
+    if (!ParseSize(text.substr(colon + 1, at - colon - 1), mode.width, mode.height))
+        return std::nullopt;
+    for (std::size_t start = at + 1; start <= text.size();) {
+        std::size_t end = text.find('/', start);
+        end = end == std::string::npos ? text.size() : end;
+        const auto rate = ParseNumber(text.substr(start, end - start).c_str(), 1, 1000);
+        if (!rate)
+            return std::nullopt;
+        mode.rates.push_back(static_cast<unsigned>(*rate));
+        start = end + 1;
+    }
+    return mode;
+}
+
+bool ReadModes(Settings& settings)
+{
+    const char* text = std::getenv("FAKE_CAMERA_MODES");
     if (!text)
         return true;
-    const char* separator = std::strchr(text, 'x');
-    if (!separator)
-        return false;
-    const std::string width(text, separator);
-    // Even widths keep every format's line whole; 4096 keeps a frame well inside 32 bits.
-    const auto parsedWidth = ParseNumber(width.c_str(), 2, 4096);
-    const auto parsedHeight = ParseNumber(separator + 1, 1, 4096);
-    if (!parsedWidth || !parsedHeight || *parsedWidth % 2 != 0)
-        return false;
-    settings.width = static_cast<unsigned>(*parsedWidth);
-    settings.height = static_cast<unsigned>(*parsedHeight);
+    std::vector<Mode> modes;
+    const std::string list = text;
+    for (std::size_t start = 0; start <= list.size();) {
+        std::size_t end = list.find(',', start);
+        end = end == std::string::npos ? list.size() : end;
+        const auto mode = ParseMode(list.substr(start, end - start));
+        if (!mode)
+            return false;
+        modes.push_back(*mode);
+        start = end + 1;
+    }
+    settings.modes = modes;
     return true;
 }
 
@@ -81,8 +136,13 @@ std::optional<Settings> Settings::FromEnvironment()
     Settings settings;
     const auto milliseconds = [](unsigned long n) { return std::chrono::milliseconds(n); };
     const auto count = [](unsigned long n) { return static_cast<unsigned>(n); };
+    const auto rate = [](unsigned long n) { return std::vector<unsigned>{static_cast<unsigned>(n)}; };
+    const auto on = [](unsigned long n) { return n == 1; };
     const bool valid = ReadColour(settings) && ReadSize(settings)
-        && ReadOptional("FAKE_CAMERA_FPS", 1, 1000, settings.framesPerSecond, count)
+        && ReadOptional("FAKE_CAMERA_FPS", 1, 1000, settings.modes[0].rates, rate) && ReadModes(settings)
+        && ReadOptional("FAKE_CAMERA_EMPTY_EVERY", 1, UINT_MAX, settings.emptyEvery, count)
+        && ReadOptional("FAKE_CAMERA_CUT_EVERY", 1, UINT_MAX, settings.cutEvery, count)
+        && ReadOptional("FAKE_CAMERA_NUMBERED", 0, 1, settings.numbered, on)
         && ReadOptional("FAKE_CAMERA_STALL_AFTER_MS", 0, INT_MAX, settings.stallAfter, milliseconds)
         && ReadOptional("FAKE_CAMERA_STALL_AFTER_FRAMES", 0, UINT_MAX, settings.stallAfterFrames, count)
         && ReadOptional("FAKE_CAMERA_VANISH_AFTER_MS", 0, INT_MAX, settings.vanishAfter, milliseconds);
@@ -92,21 +152,53 @@ std::optional<Settings> Settings::FromEnvironment()
 }
 
 namespace {
-// Nanoseconds on the steady clock; zero until a stream starts.
-std::atomic<std::chrono::steady_clock::rep> lastStreamStart{0};
+// Never destroyed: a camera's clock may hand a frame over while the program's statics go.
+struct Records {
+    std::mutex lock;
+    std::optional<Stream> lastStream;
+    std::vector<HandOver> handOvers;
+    std::atomic<unsigned long> framesTaken{0};
+};
+
+Records& TheRecords()
+{
+    static Records* const records = new Records;
+    return *records;
+}
 }  // namespace
 
-std::optional<std::chrono::steady_clock::time_point> LastStreamStart()
+std::optional<Stream> LastStream()
 {
-    const auto ticks = lastStreamStart.load();
-    if (ticks == 0)
-        return std::nullopt;
-    return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(ticks));
+    std::lock_guard<std::mutex> lock(TheRecords().lock);
+    return TheRecords().lastStream;
 }
 
-void RecordStreamStart(std::chrono::steady_clock::time_point start)
+void RecordStream(const Stream& stream)
 {
-    lastStreamStart = start.time_since_epoch().count();
+    std::lock_guard<std::mutex> lock(TheRecords().lock);
+    TheRecords().lastStream = stream;
+}
+
+std::vector<HandOver> HandOvers()
+{
+    std::lock_guard<std::mutex> lock(TheRecords().lock);
+    return TheRecords().handOvers;
+}
+
+void RecordHandOver(const HandOver& handOver)
+{
+    std::lock_guard<std::mutex> lock(TheRecords().lock);
+    TheRecords().handOvers.push_back(handOver);
+}
+
+unsigned long FramesTaken()
+{
+    return TheRecords().framesTaken;
+}
+
+void RecordFrameTaken()
+{
+    ++TheRecords().framesTaken;
 }
 
 int OpenDescriptors(pid_t process)

@@ -86,6 +86,51 @@ TEST(FakeCamera, OpenCvReadsTheConfiguredPictureExactly)
     EXPECT_EQ(cv::countNonZero(frame.reshape(1) != expected.reshape(1)), 0);
 }
 
+// As a USB camera answers a request: the nearest size it has in the format asked for, or in its
+// first format when it lacks that one; each format's picture as OpenCV decodes it.
+struct Request {
+    const char* name;
+    const char* format;
+    cv::Size asked;
+    const char* gotFormat;
+    cv::Size got;
+};
+
+void PrintTo(const Request& request, std::ostream* out)
+{
+    *out << request.name;
+}
+
+class FakeCameraModes : public testing::TestWithParam<Request> {};
+
+TEST_P(FakeCameraModes, AnswersARequestAsADriverDoes)
+{
+    const Request request = GetParam();
+    ScopedEnvironment settings{{"FAKE_CAMERA_COLOUR", "C01040"},
+                               {"FAKE_CAMERA_MODES", "YUYV:320x240@30,MJPG:640x480@30,MJPG:1280x720@30"}};
+    cv::VideoCapture camera = OpenCamera();
+    ASSERT_TRUE(camera.isOpened());
+    const auto fourcc = [](const char* code) { return cv::VideoWriter::fourcc(code[0], code[1], code[2], code[3]); };
+    camera.set(cv::CAP_PROP_FOURCC, fourcc(request.format));
+    camera.set(cv::CAP_PROP_FRAME_WIDTH, request.asked.width);
+    camera.set(cv::CAP_PROP_FRAME_HEIGHT, request.asked.height);
+
+    cv::Mat frame;
+    ASSERT_TRUE(camera.read(frame));
+
+    EXPECT_EQ(camera.get(cv::CAP_PROP_FOURCC), fourcc(request.gotFormat));
+    ASSERT_EQ(frame.size(), request.got);
+    const auto near = [&frame](cv::Point at, cv::Vec3b bgr) { return cv::norm(frame.at<cv::Vec3b>(at), bgr, cv::NORM_INF) <= 8; };
+    EXPECT_TRUE(near({frame.cols / 8, frame.rows / 8}, {0xff, 0xff, 0xff})) << "the white top-left quarter";
+    EXPECT_TRUE(near({frame.cols / 2, frame.rows / 2}, {0x40, 0x10, 0xc0})) << frame.at<cv::Vec3b>(frame.rows / 2, frame.cols / 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Requests, FakeCameraModes,
+                         testing::Values(Request{"Yuyv", "YUYV", {320, 240}, "YUYV", {320, 240}},
+                                         Request{"NearestMjpegSize", "MJPG", {1000, 700}, "MJPG", {1280, 720}},
+                                         Request{"FormatItLacks", "RGB3", {640, 480}, "YUYV", {320, 240}}),
+                         [](const testing::TestParamInfo<Request>& info) { return std::string(info.param.name); });
+
 TEST(FakeCamera, DeliversFramesAtTheConfiguredRate)
 {
     ScopedEnvironment settings{{"FAKE_CAMERA_FPS", "50"}};
@@ -179,6 +224,10 @@ TEST(FakeCamera, MalformedSettingFailsTheOpen)
     for (const char* colour : {"green", "12345", "1234567", "12345G"}) {
         ScopedEnvironment settings{{"FAKE_CAMERA_COLOUR", colour}};
         EXPECT_FALSE(OpenCamera().isOpened()) << colour;
+    }
+    for (const char* modes : {"MJPG:640x480", "H264:640x480@30", "YUYV:640x480@30,", "YUYV:641x480@30"}) {
+        ScopedEnvironment settings{{"FAKE_CAMERA_MODES", modes}};
+        EXPECT_FALSE(OpenCamera().isOpened()) << modes;
     }
     ScopedEnvironment settings{{"FAKE_CAMERA_SIZE", "161x120"}};
     EXPECT_FALSE(OpenCamera().isOpened()) << "odd width";

@@ -7,18 +7,23 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>  // jpeglib.h needs FILE
+#include <jpeglib.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <string>
+#include <tuple>
 
 namespace fakecamera {
 
 namespace {
 
-constexpr std::uint32_t pixelFormat = V4L2_PIX_FMT_BGR24;
 constexpr std::uint32_t captureType = V4L2_BUF_TYPE_VIDEO_CAPTURE;
 constexpr std::uint32_t maximumBuffers = 8;
 
@@ -38,6 +43,58 @@ std::size_t PageRounded(std::size_t bytes)
 {
     const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
     return (bytes + page - 1) / page * page;
+}
+
+// BT.601 limited range, as a camera's YUYV is and as OpenCV reads it.
+std::vector<std::uint8_t> ToYuyv(const std::vector<std::uint8_t>& bgr)
+{
+    std::vector<std::uint8_t> yuyv(bgr.size() / 3 * 2);
+    const auto luma = [](const std::uint8_t* p) { return 16 + (65.738 * p[2] + 129.057 * p[1] + 25.064 * p[0]) / 256; };
+    for (std::size_t pixel = 0; pixel + 1 < bgr.size() / 3; pixel += 2) {
+        const std::uint8_t* left = &bgr[pixel * 3];
+        const std::uint8_t* right = left + 3;
+        // The pair's chroma from its average.
+        const double r = (left[2] + right[2]) / 2.0, g = (left[1] + right[1]) / 2.0, b = (left[0] + right[0]) / 2.0;
+        const auto byte = [](double value) { return static_cast<std::uint8_t>(std::clamp(std::lround(value), 0L, 255L)); };
+        yuyv[pixel * 2] = byte(luma(left));
+        yuyv[pixel * 2 + 1] = byte(128 + (-37.945 * r - 74.494 * g + 112.439 * b) / 256);
+        yuyv[pixel * 2 + 2] = byte(luma(right));
+        yuyv[pixel * 2 + 3] = byte(128 + (112.439 * r - 94.154 * g - 18.285 * b) / 256);
+    }
+    return yuyv;
+}
+
+void Silent(j_common_ptr) {}
+
+// JPEG at 4:2:2, as USB cameras send it.
+std::vector<std::uint8_t> ToJpeg(const std::vector<std::uint8_t>& bgr, unsigned width, unsigned height)
+{
+    jpeg_compress_struct compressor{};
+    jpeg_error_mgr errors{};
+    compressor.err = jpeg_std_error(&errors);
+    errors.output_message = Silent;
+    jpeg_create_compress(&compressor);
+    unsigned char* data = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&compressor, &data, &size);
+    compressor.image_width = width;
+    compressor.image_height = height;
+    compressor.input_components = 3;
+    compressor.in_color_space = JCS_EXT_BGR;
+    jpeg_set_defaults(&compressor);
+    jpeg_set_quality(&compressor, 90, TRUE);
+    compressor.comp_info[0].h_samp_factor = 2;
+    compressor.comp_info[0].v_samp_factor = 1;
+    jpeg_start_compress(&compressor, TRUE);
+    for (unsigned row = 0; row < height; ++row) {
+        JSAMPROW line = const_cast<std::uint8_t*>(&bgr[std::size_t(row) * width * 3]);
+        jpeg_write_scanlines(&compressor, &line, 1);
+    }
+    jpeg_finish_compress(&compressor);
+    jpeg_destroy_compress(&compressor);
+    std::vector<std::uint8_t> jpeg(data, data + size);
+    std::free(data);
+    return jpeg;
 }
 
 std::string TemporaryFolderPattern()
@@ -80,7 +137,7 @@ FakeDevice::FakeDevice(const Settings& settings, int programEnd, int clockEnd, b
     : settings_(settings)
     , programEnd_(programEnd)
     , blocking_(blocking)
-    , bufferStride_(PageRounded(FrameBytes()))
+    , rate_(settings.modes[0].rates[0])
     , clockEnd_(clockEnd)
 {
     clock_ = std::thread(&FakeDevice::RunClock, this);
@@ -110,32 +167,19 @@ int FakeDevice::Control(unsigned long request, void* argument)
     switch (request) {
     case VIDIOC_QUERYCAP:
         return QueryCapability(*static_cast<v4l2_capability*>(argument));
-    case VIDIOC_ENUM_FMT: {
-        auto& description = *static_cast<v4l2_fmtdesc*>(argument);
-        if (description.index != 0 || description.type != captureType)
-            return Fail(EINVAL);
-        description.flags = 0;
-        CopyName(description.description, "24-bit BGR 8-8-8");
-        description.pixelformat = pixelFormat;
-        return 0;
-    }
-    case VIDIOC_ENUM_FRAMESIZES: {
-        auto& size = *static_cast<v4l2_frmsizeenum*>(argument);
-        if (size.index != 0 || size.pixel_format != pixelFormat)
-            return Fail(EINVAL);
-        size.type = V4L2_FRMSIZE_TYPE_DISCRETE;
-        size.discrete = {settings_.width, settings_.height};
-        return 0;
-    }
+    case VIDIOC_ENUM_FMT:
+        return EnumerateFormats(*static_cast<v4l2_fmtdesc*>(argument));
+    case VIDIOC_ENUM_FRAMESIZES:
+        return EnumerateSizes(*static_cast<v4l2_frmsizeenum*>(argument));
+    case VIDIOC_ENUM_FRAMEINTERVALS:
+        return EnumerateRates(*static_cast<v4l2_frmivalenum*>(argument));
     case VIDIOC_G_FMT:
     case VIDIOC_TRY_FMT:
-        return Format(*static_cast<v4l2_format*>(argument), false);
     case VIDIOC_S_FMT:
-        return Format(*static_cast<v4l2_format*>(argument), true);
+        return Format(*static_cast<v4l2_format*>(argument), request);
     case VIDIOC_G_PARM:
     case VIDIOC_S_PARM:
-        // The rate is the camera's own: asking for another one gets this one back.
-        return StreamParameters(*static_cast<v4l2_streamparm*>(argument));
+        return StreamParameters(*static_cast<v4l2_streamparm*>(argument), request == VIDIOC_S_PARM);
     case VIDIOC_G_INPUT:
         *static_cast<int*>(argument) = 0;
         return 0;
@@ -199,32 +243,158 @@ int FakeDevice::QueryCapability(v4l2_capability& capability) const
     return 0;
 }
 
-int FakeDevice::Format(v4l2_format& format, bool set) const
+std::vector<std::uint32_t> FakeDevice::Formats() const
+{
+    std::vector<std::uint32_t> formats;
+    for (const Mode& mode : settings_.modes)
+        if (std::find(formats.begin(), formats.end(), mode.format) == formats.end())
+            formats.push_back(mode.format);
+    return formats;
+}
+
+int FakeDevice::EnumerateFormats(v4l2_fmtdesc& description) const
+{
+    const std::vector<std::uint32_t> formats = Formats();
+    if (description.type != captureType || description.index >= formats.size())
+        return Fail(EINVAL);
+    const std::uint32_t format = formats[description.index];
+    description.pixelformat = format;
+    description.flags = format == V4L2_PIX_FMT_MJPEG ? V4L2_FMT_FLAG_COMPRESSED : 0;
+    CopyName(description.description, format == V4L2_PIX_FMT_MJPEG ? "Motion-JPEG"
+                                      : format == V4L2_PIX_FMT_YUYV ? "YUYV 4:2:2"
+                                                                     : "24-bit BGR 8-8-8");
+    return 0;
+}
+
+int FakeDevice::EnumerateSizes(v4l2_frmsizeenum& size) const
+{
+    std::uint32_t index = 0;
+    for (const Mode& mode : settings_.modes)
+        if (mode.format == size.pixel_format && index++ == size.index) {
+            size.type = V4L2_FRMSIZE_TYPE_DISCRETE;
+            size.discrete = {mode.width, mode.height};
+            return 0;
+        }
+    return Fail(EINVAL);
+}
+
+int FakeDevice::EnumerateRates(v4l2_frmivalenum& interval) const
+{
+    for (const Mode& mode : settings_.modes)
+        if (mode.format == interval.pixel_format && mode.width == interval.width && mode.height == interval.height) {
+            if (interval.index >= mode.rates.size())
+                break;
+            interval.type = V4L2_FRMIVAL_TYPE_DISCRETE;
+            interval.discrete = {1, mode.rates[interval.index]};
+            return 0;
+        }
+    return Fail(EINVAL);
+}
+
+std::size_t FakeDevice::NearestMode(std::uint32_t format, unsigned width, unsigned height) const
+{
+    // A format the camera lacks gets its first one, as a driver answers with a format of its own.
+    if (std::none_of(settings_.modes.begin(), settings_.modes.end(),
+                     [format](const Mode& mode) { return mode.format == format; }))
+        format = settings_.modes[0].format;
+    // The distance between two sizes is the area they don't share, as the USB video driver has it.
+    const auto distance = [width, height](const Mode& mode) {
+        const std::uint64_t shared = std::uint64_t(std::min(width, mode.width)) * std::min(height, mode.height);
+        return std::uint64_t(width) * height + std::uint64_t(mode.width) * mode.height - 2 * shared;
+    };
+    std::size_t nearest = settings_.modes.size();
+    for (std::size_t i = 0; i < settings_.modes.size(); ++i)
+        if (settings_.modes[i].format == format
+            && (nearest == settings_.modes.size() || distance(settings_.modes[i]) < distance(settings_.modes[nearest])))
+            nearest = i;
+    return nearest;
+}
+
+std::uint32_t FakeDevice::FrameBytes() const
+{
+    const Mode& mode = CurrentMode();
+    // A JPEG's room is what the USB video driver gives it: two bytes a pixel.
+    return mode.width * mode.height * (mode.format == V4L2_PIX_FMT_BGR24 ? 3 : 2);
+}
+
+int FakeDevice::Format(v4l2_format& format, unsigned long request)
 {
     if (format.type != captureType)
         return Fail(EINVAL);
+    const bool set = request == VIDIOC_S_FMT;
     if (set && !buffers_.empty())
         return Fail(EBUSY);
-    // One format, one size: a driver answers any request with the nearest it has.
+    const std::size_t mode = request == VIDIOC_G_FMT
+        ? mode_
+        : NearestMode(format.fmt.pix.pixelformat, format.fmt.pix.width, format.fmt.pix.height);
+    if (set) {
+        mode_ = mode;
+        rate_ = CurrentMode().rates[0];
+    }
+    const Mode& chosen = settings_.modes[mode];
     format.fmt.pix = v4l2_pix_format{};
-    format.fmt.pix.width = settings_.width;
-    format.fmt.pix.height = settings_.height;
-    format.fmt.pix.pixelformat = pixelFormat;
+    format.fmt.pix.width = chosen.width;
+    format.fmt.pix.height = chosen.height;
+    format.fmt.pix.pixelformat = chosen.format;
     format.fmt.pix.field = V4L2_FIELD_NONE;
-    format.fmt.pix.bytesperline = settings_.width * 3;
-    format.fmt.pix.sizeimage = FrameBytes();
+    format.fmt.pix.bytesperline = chosen.format == V4L2_PIX_FMT_MJPEG ? 0
+        : chosen.width * (chosen.format == V4L2_PIX_FMT_BGR24 ? 3 : 2);
+    format.fmt.pix.sizeimage = chosen.width * chosen.height * (chosen.format == V4L2_PIX_FMT_BGR24 ? 3 : 2);
     format.fmt.pix.colorspace = V4L2_COLORSPACE_SRGB;
     return 0;
 }
 
-int FakeDevice::StreamParameters(v4l2_streamparm& parameters) const
+int FakeDevice::StreamParameters(v4l2_streamparm& parameters, bool set)
 {
     if (parameters.type != captureType)
         return Fail(EINVAL);
+    const v4l2_fract asked = parameters.parm.capture.timeperframe;
+    // The nearest rate the mode has; none asked for (a zero fraction) is its default.
+    if (set) {
+        const std::vector<unsigned>& rates = CurrentMode().rates;
+        rate_ = rates[0];
+        if (asked.numerator != 0 && asked.denominator != 0) {
+            const double wanted = double(asked.denominator) / asked.numerator;
+            for (unsigned rate : rates)
+                if (std::abs(rate - wanted) < std::abs(rate_ - wanted))
+                    rate_ = rate;
+        }
+    }
     parameters.parm.capture = v4l2_captureparm{};
     parameters.parm.capture.capability = V4L2_CAP_TIMEPERFRAME;
-    parameters.parm.capture.timeperframe = {1, settings_.framesPerSecond};
+    parameters.parm.capture.timeperframe = {1, rate_};
     return 0;
+}
+
+std::vector<std::uint8_t> FakeDevice::Picture(std::size_t buffer) const
+{
+    const Mode& mode = CurrentMode();
+    const unsigned width = mode.width, height = mode.height;
+    // Painted once a process: a driver hands over what its sensor sends at no cost, and a
+    // program's setting up of its camera is measured without the fake's own painting.
+    using Key = std::tuple<std::uint32_t, unsigned, unsigned, std::uint8_t, std::uint8_t, std::uint8_t, int>;
+    static auto* const painted = new std::map<Key, std::vector<std::uint8_t>>;  // never destroyed
+    static auto* const paintedLock = new std::mutex;
+    const Key key{mode.format, width, height, settings_.red, settings_.green, settings_.blue,
+                  settings_.numbered ? NumberedLevel(static_cast<unsigned>(buffer)) : -1};
+    std::lock_guard<std::mutex> lock(*paintedLock);
+    if (const auto found = painted->find(key); found != painted->end())
+        return found->second;
+    // The colour, with a white top-left quarter that shows which way round the picture is.
+    std::vector<std::uint8_t> bgr(std::size_t(width) * height * 3);
+    for (std::size_t pixel = 0; pixel < bgr.size(); pixel += 3) {
+        const std::size_t x = pixel / 3 % width, y = pixel / 3 / width;
+        const bool mark = x < width / 4 && y < height / 4;
+        const bool number = settings_.numbered && y >= height - height / 8 && x >= width / 2 - width / 16
+            && x < width / 2 + width / 16;
+        const auto level = static_cast<std::uint8_t>(NumberedLevel(static_cast<unsigned>(buffer)));
+        bgr[pixel] = number ? level : mark ? 0xff : settings_.blue;
+        bgr[pixel + 1] = number ? level : mark ? 0xff : settings_.green;
+        bgr[pixel + 2] = number ? level : mark ? 0xff : settings_.red;
+    }
+    return (*painted)[key] = mode.format == V4L2_PIX_FMT_YUYV ? ToYuyv(bgr)
+        : mode.format == V4L2_PIX_FMT_MJPEG                   ? ToJpeg(bgr, width, height)
+                                                              : bgr;
 }
 
 int FakeDevice::RequestBuffers(v4l2_requestbuffers& request)
@@ -238,6 +408,7 @@ int FakeDevice::RequestBuffers(v4l2_requestbuffers& request)
     if (request.count == 0)
         return 0;
     const std::uint32_t count = std::min(request.count, maximumBuffers);
+    bufferStride_ = PageRounded(FrameBytes());
     frameMemory_ = memfd_create("fake-camera-frames", MFD_CLOEXEC);
     if (frameMemory_ == -1)
         return -1;
@@ -246,22 +417,19 @@ int FakeDevice::RequestBuffers(v4l2_requestbuffers& request)
         FreeBuffers();
         return Fail(error);
     }
-    // The picture never changes, so every buffer is painted once, here: the colour, with a
-    // white top-left quarter that shows which way round the picture is.
-    std::vector<std::uint8_t> picture(FrameBytes());
-    for (std::size_t pixel = 0; pixel < picture.size(); pixel += 3) {
-        const std::size_t x = pixel / 3 % settings_.width, y = pixel / 3 / settings_.width;
-        const bool mark = x < settings_.width / 4 && y < settings_.height / 4;
-        picture[pixel] = mark ? 0xff : settings_.blue;
-        picture[pixel + 1] = mark ? 0xff : settings_.green;
-        picture[pixel + 2] = mark ? 0xff : settings_.red;
-    }
+    // The picture never changes, so every buffer is painted once, here.
+    pictureBytes_.clear();
+    std::vector<std::uint8_t> picture;
     for (std::uint32_t index = 0; index < count; ++index) {
+        if (index == 0 || settings_.numbered)
+            picture = Picture(index);
         const auto offset = static_cast<off_t>(index * bufferStride_);
-        if (pwrite(frameMemory_, picture.data(), picture.size(), offset) != static_cast<ssize_t>(picture.size())) {
+        if (picture.size() > bufferStride_
+            || pwrite(frameMemory_, picture.data(), picture.size(), offset) != static_cast<ssize_t>(picture.size())) {
             FreeBuffers();
             return Fail(ENOMEM);
         }
+        pictureBytes_.push_back(static_cast<std::uint32_t>(picture.size()));
     }
     buffers_.assign(count, Buffer{});
     request.count = count;
@@ -308,6 +476,7 @@ int FakeDevice::DequeueBuffer(v4l2_buffer& buffer, std::unique_lock<std::mutex>&
     char frameMark;
     [[maybe_unused]] const ssize_t unused = read(programEnd_, &frameMark, 1);
     Describe(index, buffer);
+    RecordFrameTaken();
     return 0;
 }
 
@@ -324,7 +493,7 @@ int FakeDevice::Stream(const int* type, bool on)
     streaming_ = true;
     if (!streamStartedAt_) {
         streamStartedAt_ = Clock::now();
-        RecordStreamStart(*streamStartedAt_);
+        RecordStream({*streamStartedAt_, CurrentMode().format, CurrentMode().width, CurrentMode().height, rate_});
         changed_.notify_all();
     }
     return 0;
@@ -360,7 +529,7 @@ void FakeDevice::Describe(std::size_t index, v4l2_buffer& buffer) const
     buffer.memory = V4L2_MEMORY_MMAP;
     buffer.m.offset = static_cast<std::uint32_t>(index * bufferStride_);
     buffer.length = FrameBytes();
-    buffer.bytesused = state.state == BufferState::Queued ? 0 : FrameBytes();
+    buffer.bytesused = state.state == BufferState::Queued ? 0 : state.bytesUsed;
     buffer.field = V4L2_FIELD_NONE;
     buffer.flags = V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC | V4L2_BUF_FLAG_TSTAMP_SRC_EOF;
     if (state.state == BufferState::Queued)
@@ -373,8 +542,6 @@ void FakeDevice::Describe(std::size_t index, v4l2_buffer& buffer) const
 
 void FakeDevice::RunClock()
 {
-    const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(1))
-        / settings_.framesPerSecond;
     const auto closing = [this] { return closing_; };
     std::unique_lock<std::mutex> lock(mutex_);
     // The camera's timeline, its stall and its unplugging included, starts with its stream,
@@ -382,6 +549,7 @@ void FakeDevice::RunClock()
     changed_.wait(lock, [this] { return closing_ || streamStartedAt_; });
     if (closing_)
         return;
+    const auto period = std::chrono::duration_cast<Clock::duration>(std::chrono::seconds(1)) / rate_;
     const bool vanishes = settings_.vanishAfter.has_value();
     const Clock::time_point vanishAt = *streamStartedAt_ + settings_.vanishAfter.value_or(std::chrono::milliseconds(0));
     Clock::time_point nextFrame = *streamStartedAt_ + period;
@@ -424,9 +592,14 @@ void FakeDevice::DeliverFrame()
     Buffer& buffer = buffers_[index];
     buffer.state = BufferState::Done;
     buffer.sequence = framesDelivered_++;
+    const std::uint32_t number = framesDelivered_;
+    const bool empty = settings_.emptyEvery && number % *settings_.emptyEvery == 0;
+    const bool cut = settings_.cutEvery && number % *settings_.cutEvery == 0;
+    buffer.bytesUsed = empty ? 0 : cut ? pictureBytes_[index] / 2 : pictureBytes_[index];
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     buffer.timestamp = {now.tv_sec, now.tv_nsec / 1000};
+    RecordHandOver({Clock::now(), static_cast<unsigned>(index)});
     done_.push_back(index);
     [[maybe_unused]] const ssize_t unused = write(clockEnd_, "f", 1);
     changed_.notify_all();

@@ -43,14 +43,18 @@ private:
         BufferState state = BufferState::Dequeued;
         std::uint32_t sequence = 0;
         timeval timestamp{};
+        std::uint32_t bytesUsed = 0;  // of the frame it holds
     };
     using Clock = std::chrono::steady_clock;
 
     FakeDevice(const Settings& settings, int programEnd, int clockEnd, bool blocking);
 
     int QueryCapability(v4l2_capability& capability) const;
-    int Format(v4l2_format& format, bool set) const;
-    int StreamParameters(v4l2_streamparm& parameters) const;
+    int EnumerateFormats(v4l2_fmtdesc& description) const;
+    int EnumerateSizes(v4l2_frmsizeenum& size) const;
+    int EnumerateRates(v4l2_frmivalenum& interval) const;
+    int Format(v4l2_format& format, unsigned long request);
+    int StreamParameters(v4l2_streamparm& parameters, bool set);
     int RequestBuffers(v4l2_requestbuffers& request);
     int QueryBuffer(v4l2_buffer& buffer) const;
     int QueueBuffer(const v4l2_buffer& buffer);
@@ -65,15 +69,24 @@ private:
     void DeliverFrame();
     void Vanish();
 
-    std::uint32_t FrameBytes() const { return settings_.width * settings_.height * 3; }
+    // The pixel formats the camera lists, in its order, and the mode a request gets.
+    std::vector<std::uint32_t> Formats() const;
+    std::size_t NearestMode(std::uint32_t format, unsigned width, unsigned height) const;
+    const Mode& CurrentMode() const { return settings_.modes[mode_]; }
+    // The most a frame of the current mode takes, and the picture buffer number holds in it.
+    std::uint32_t FrameBytes() const;
+    std::vector<std::uint8_t> Picture(std::size_t buffer) const;
 
     const Settings settings_;
     const int programEnd_;  // the FIFO's read end: the device's descriptor
     const bool blocking_;   // opened without O_NONBLOCK: VIDIOC_DQBUF waits for a frame
-    const std::size_t bufferStride_;  // each buffer starts on a page
 
     std::mutex mutex_;
     std::condition_variable changed_;
+    std::size_t mode_ = 0;  // in settings_.modes
+    unsigned rate_;         // frames per second
+    std::size_t bufferStride_ = 0;  // each buffer starts on a page
+    std::vector<std::uint32_t> pictureBytes_;  // each buffer's picture, before any damage
     int clockEnd_;  // the FIFO's write end; closed when the camera vanishes
     bool vanished_ = false;
     bool closing_ = false;
