@@ -6,6 +6,7 @@
 
 #include <opencv2/videoio.hpp>
 
+#include <cmath>
 #include <condition_variable>
 #include <exception>
 #include <functional>
@@ -104,16 +105,38 @@ struct FrameReader::Shared {
 
 namespace {
 
-// Waits for the camera's next frame, in short slices. False when none came in time or the
-// frames are no longer wanted.
-bool GrabCameraFrame(const std::vector<cv::VideoCapture>& camera, const std::function<bool()>& abandoned)
+// Waits for the camera's next frame, in short slices, until the deadline at the latest. False
+// when none came in time or the frames are no longer wanted.
+bool GrabCameraFrame(const std::vector<cv::VideoCapture>& camera, Clock::time_point deadline,
+                     const std::function<bool()>& abandoned)
 {
-    const auto deadline = Clock::now() + cameraPatience;
     std::vector<int> ready;
-    while (!cv::VideoCapture::waitAny(camera, ready, cameraSliceNs))
+    do {
         if (Clock::now() >= deadline || abandoned())
             return false;
+    } while (!cv::VideoCapture::waitAny(camera, ready, cameraSliceNs));
     return !ready.empty();
+}
+
+// Reads the camera's next frame. The first starts its stream and is read in one piece (OpenCV
+// waits for it up to OPENCV_VIDEOIO_V4L_SELECT_TIMEOUT); later ones are awaited in slices. A
+// frame that can't be decoded (a USB glitch leaves a Motion-JPEG frame empty, and OpenCV's
+// decoder throws on it) is skipped. False when no frame came for cameraPatience, or the frames
+// are no longer wanted.
+bool ReadCameraFrame(cv::VideoCapture& camera, const std::vector<cv::VideoCapture>& waitable, bool first,
+                     cv::Mat& frame, const std::function<bool()>& abandoned)
+{
+    const auto deadline = Clock::now() + cameraPatience;
+    for (bool grabbed = first ? camera.grab() : GrabCameraFrame(waitable, deadline, abandoned); grabbed;
+         grabbed = GrabCameraFrame(waitable, deadline, abandoned)) {
+        try {
+            if (camera.retrieve(frame) && !frame.empty())
+                return true;
+        } catch (const cv::Exception&) {
+            // the next grab hands the frame's buffer back to the camera
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -177,19 +200,17 @@ void FrameReader::Read(Shared& shared, const VideoSource& source, cv::Size room,
         return;
 
     cv::VideoCapture videoCapture;
-    FrameShaper shaper(OpenSource(videoCapture, source), room, pixelRatio);
+    const cv::Size roomInPixels(int(std::lround(room.width * pixelRatio)), int(std::lround(room.height * pixelRatio)));
+    FrameShaper shaper(OpenSource(videoCapture, source, roomInPixels), room, pixelRatio);
     const std::function<bool()> abandoned = [&shared] { return shared.Abandoned(); };
     cv::Mat frame;
     {
         const std::vector<cv::VideoCapture> waitable{videoCapture};  // holds the capture: scoped
-        // A camera's first frame starts its stream and is read in one piece (OpenCV waits for
-        // it up to OPENCV_VIDEOIO_V4L_SELECT_TIMEOUT); later ones are awaited in slices.
         for (bool first = true; videoCapture.isOpened(); first = false) {
-            const bool read = fromCamera && !first
-                ? GrabCameraFrame(waitable, abandoned) && videoCapture.retrieve(frame)
-                : videoCapture.read(frame);
+            const bool read = fromCamera ? ReadCameraFrame(videoCapture, waitable, first, frame, abandoned)
+                                         : videoCapture.read(frame);
             // A file plays on past a frame its decoder can't make (a damaged packet), to its
-            // end; a camera ends at a missing frame.
+            // end; a camera ends once no frame came for its patience.
             if (!read || frame.empty()) {
                 if (fromCamera || FileEnded() || abandoned())
                     break;

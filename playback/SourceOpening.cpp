@@ -1,5 +1,6 @@
 #include "playback/SourceOpening.h"
 
+#include "playback/CameraModes.h"
 #include "playback/DecoderTap.h"
 
 #include <opencv2/core/utils/logger.hpp>
@@ -211,13 +212,13 @@ const std::string& AllowedFormats()
     return allowed;
 }
 
-FrameShape OpenSource(cv::VideoCapture& capture, const VideoSource& source)
+FrameShape OpenSource(cv::VideoCapture& capture, const VideoSource& source, cv::Size room)
 {
     ConfigureVideoLibraries();
     TapFile(std::nullopt);  // a camera's frames, and a failed source's, as they come
     try {
         if (source.kind == VideoSource::Kind::Camera)
-            capture.open(source.cameraIndex, cv::CAP_V4L2);
+            OpenCamera(capture, source.cameraIndex, room);
         // FFmpeg alone: other back ends read a file name as a pipeline description or an
         // image-sequence pattern.
         else if (const auto file = HeldFile::Open(source.path))

@@ -42,10 +42,11 @@ const std::string& AllowedFormats();
 // any thread of the process reads its environment: on the event thread, before a reader starts.
 void ConfigureVideoLibraries();
 
-// Opens capture on the source: a camera through V4L2, a file through FFmpeg with the allowed
-// formats and local files only. Configures the video libraries if that was not done yet.
+// Opens capture on the source: a camera through V4L2, in the mode that shows the best picture
+// room can hold (the screen's own pixels; empty for no limit; see CameraModes), a file through
+// FFmpeg with the allowed formats and local files only. Configures the video libraries if that was not done yet.
 // Returns how the frames are to be shown: a file's as the file means them, upright and with
 // square pixels, and taps its decoding for its colours, its end and its size (TapFile); a camera's,
 // and a failed source's, as they come.
 // A source that can't be opened leaves the capture closed; nothing is thrown.
-FrameShape OpenSource(cv::VideoCapture& capture, const VideoSource& source);
+FrameShape OpenSource(cv::VideoCapture& capture, const VideoSource& source, cv::Size room);

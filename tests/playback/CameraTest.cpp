@@ -13,10 +13,13 @@
 
 #include <gtest/gtest.h>
 
+#include <linux/videodev2.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -116,9 +119,9 @@ TEST_F(CameraPlayback, VanishingCameraEndsPlaybackSilently)
     PlayVideo(std::nullopt);
 
     const auto returnedAt = Clock::now();
-    const auto streamStart = fakecamera::LastStreamStart();
-    ASSERT_TRUE(streamStart) << "the camera never streamed";
-    const auto vanishedAt = *streamStart + vanishAfter;
+    const auto stream = fakecamera::LastStream();
+    ASSERT_TRUE(stream) << "the camera never streamed";
+    const auto vanishedAt = stream->start + vanishAfter;
     ASSERT_TRUE(returnedAt >= vanishedAt) << "playback ended before the camera vanished";
     // Far less than OpenCV's 10 s wait for a frame: the unplugging itself ended playback.
     EXPECT_LT(Between(vanishedAt, returnedAt), milliseconds(2000));
@@ -144,9 +147,9 @@ TEST_F(CameraPlayback, StalledCameraEndsPlaybackPromptlyAndEventsKeepFlowing)
     PlayVideo(std::nullopt);
 
     const auto returnedAt = Clock::now();
-    const auto streamStart = fakecamera::LastStreamStart();
-    ASSERT_TRUE(streamStart) << "the camera never streamed";
-    const auto stalledAt = *streamStart + stallAfter;
+    const auto stream = fakecamera::LastStream();
+    ASSERT_TRUE(stream) << "the camera never streamed";
+    const auto stalledAt = stream->start + stallAfter;
     ticks.push_back(returnedAt);
     milliseconds longestGap(0);
     for (std::size_t i = 1; i < ticks.size(); ++i)
@@ -165,5 +168,80 @@ TEST_F(CameraPlayback, StalledCameraEndsPlaybackPromptlyAndEventsKeepFlowing)
         << "a 20 ms timer went " << longestGap.count() << " ms without firing while the camera was stalled";
     EXPECT_EQ(fakecamera::OpenDescriptorsOnceReleased(), 0) << "the stalled camera was left open";
 }
+
+// Cameras as people have them, each listing its modes as a USB camera does: shown in the mode
+// with the best picture, in the format that gives it, at the camera's rate.
+struct Camera {
+    const char* name;
+    const char* modes;  // FAKE_CAMERA_MODES
+    QSize shown;
+    std::uint32_t format;
+    std::pair<const char*, const char*> damage{};  // FAKE_CAMERA_EMPTY_EVERY or _CUT_EVERY, and N
+};
+
+void PrintTo(const Camera& camera, std::ostream* out)
+{
+    *out << camera.name;
+}
+
+class CameraModes : public CameraPlayback, public testing::WithParamInterface<Camera> {};
+
+TEST_P(CameraModes, ShownInItsBestModeAtItsRate)
+{
+    const Camera camera = GetParam();
+    setenv("FAKE_CAMERA_MODES", camera.modes, 1);
+    if (camera.damage.first)
+        setenv(camera.damage.first, camera.damage.second, 1);
+    QImage picture;
+    unsigned long firstTaken = 0;
+    Clock::time_point firstAt;
+    double framesPerSecond = 0;
+    bool openAtTheEnd = false;
+    QTimer end;
+    end.setSingleShot(true);
+    QObject::connect(&end, &QTimer::timeout, [&] {
+        framesPerSecond = (fakecamera::FramesTaken() - firstTaken) * 1000.0 / Between(firstAt, Clock::now()).count();
+        openAtTheEnd = CameraOpen();
+        if (QWidget* window = videowindow::Find())
+            window->close();
+    });
+    WhenPictureShown measure(cameraColour, [&](std::optional<QColor>) {
+        picture = videowindow::ShownPicture();
+        firstTaken = fakecamera::FramesTaken();
+        firstAt = Clock::now();
+        end.start(3000);  // past the first empty frame, where there is one
+    });
+
+    PlayVideo(std::nullopt);
+
+    const auto stream = fakecamera::LastStream();
+    ASSERT_TRUE(stream) << "the camera never streamed";
+    EXPECT_EQ(picture.size(), camera.shown);
+    EXPECT_EQ(stream->format, camera.format);
+    EXPECT_EQ(stream->rate, 30u);
+    // 30 a second, less what a busy machine may cost.
+    EXPECT_GE(framesPerSecond, 25);
+    EXPECT_TRUE(openAtTheEnd) << "the camera stopped playing";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cameras, CameraModes,
+    testing::Values(
+        Camera{"Webcam1080p",
+               "YUYV:640x480@30,YUYV:1280x720@10,YUYV:1920x1080@5,"
+               "MJPG:640x480@30,MJPG:1280x720@30,MJPG:1920x1080@30",
+               {1920, 1080}, V4L2_PIX_FMT_MJPEG},
+        Camera{"LaptopCamera", "YUYV:640x480@30,YUYV:1280x720@10,MJPG:640x480@30,MJPG:1280x720@30",
+               {1280, 720}, V4L2_PIX_FMT_MJPEG},
+        // A larger picture at 5 or 10 frames a second is not the better one.
+        Camera{"RawOnly", "YUYV:640x480@30,YUYV:1280x720@10,YUYV:1920x1080@5", {640, 480}, V4L2_PIX_FMT_YUYV},
+        // Raw where Motion-JPEG is no faster; the highest rate a size has.
+        Camera{"RawAsFast", "MJPG:800x600@30,YUYV:800x600@15/30", {800, 600}, V4L2_PIX_FMT_YUYV},
+        Camera{"OneMode", "BGR3:320x240@30", {320, 240}, V4L2_PIX_FMT_BGR24},
+        Camera{"MjpegWithAnEmptyFrameEvery60", "MJPG:640x480@30", {640, 480}, V4L2_PIX_FMT_MJPEG,
+               {"FAKE_CAMERA_EMPTY_EVERY", "60"}},
+        Camera{"MjpegWithAFrameCutShortEvery30", "MJPG:640x480@30", {640, 480}, V4L2_PIX_FMT_MJPEG,
+               {"FAKE_CAMERA_CUT_EVERY", "30"}}),
+    [](const testing::TestParamInfo<Camera>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "support/TestVideo.h"
 #include "support/VideoWindow.h"
+#include "support/fake_camera/FakeCamera.h"
 #include "support/fake_camera/WhenPictureShown.h"
 #include "support/streams/TestStreams.h"
 
@@ -21,9 +22,9 @@ namespace {
 
 struct Fit {
     const char* name;
-    QSize picture;
+    QSize picture;  // a camera's: the mode it is to stream in
     QSize shown;
-    bool camera = false;
+    const char* cameraModes = nullptr;  // camera 0's, FAKE_CAMERA_MODES; null for a file
     QPoint windowAt{-1, -1};  // where a window already on screen lies, if one does
 };
 
@@ -86,8 +87,8 @@ TEST_P(ScreenFit, WholePictureOnTheScreen)
         shown = videowindow::ShownPicture();
         window = videowindow::Find()->frameGeometry();
     };
-    if (fit.camera) {
-        setenv("FAKE_CAMERA_SIZE", "2560x1600", 1);
+    if (fit.cameraModes) {
+        setenv("FAKE_CAMERA_MODES", fit.cameraModes, 1);
         setenv("FAKE_CAMERA_COLOUR", "FF8000", 1);
         WhenPictureShown close(cameraColour, [&](std::optional<QColor>) {
             look();
@@ -105,7 +106,10 @@ TEST_P(ScreenFit, WholePictureOnTheScreen)
         << "," << window.y() << " size " << window.width() << "x" << window.height();
     const int w = shown.width(), h = shown.height();
     const auto at = [&](double x, double y) { return QColor(shown.pixel(int(x * w), int(y * h))); };
-    if (fit.camera) {
+    if (fit.cameraModes) {
+        const auto stream = fakecamera::LastStream();
+        ASSERT_TRUE(stream) << "the camera never streamed";
+        EXPECT_EQ(QSize(int(stream->width), int(stream->height)), fit.picture) << "the camera's mode";
         EXPECT_TRUE(IsNear(at(0.1, 0.1), Qt::white));
         for (const auto& [x, y] : {std::pair{0.9, 0.1}, {0.1, 0.9}, {0.9, 0.9}})
             EXPECT_TRUE(IsNear(at(x, y), cameraColour));
@@ -131,8 +135,11 @@ INSTANTIATE_TEST_SUITE_P(
     Pictures, ScreenFit,
     testing::Values(Fit{"PhonePortrait", {1080, 1920}, {675, 1200}},
                     Fit{"Uhd", {3840, 2160}, {1920, 1080}},
-                    Fit{"UhdInWindowNearTheEdge", {3840, 2160}, {1920, 1080}, false, {1500, 900}},
-                    Fit{"CameraLargerThanTheScreen", {2560, 1600}, {1920, 1200}, true},
+                    Fit{"UhdInWindowNearTheEdge", {3840, 2160}, {1920, 1080}, nullptr, {1500, 900}},
+                    Fit{"CameraLargerThanTheScreen", {2560, 1600}, {1920, 1200}, "BGR3:2560x1600@30"},
+                    // Its 1080p mode fills the screen: 4K would only be scaled down to it.
+                    Fit{"UhdWebcam", {1920, 1080}, {1920, 1080},
+                        "MJPG:1280x720@30,MJPG:1920x1080@30,MJPG:3840x2160@30,YUYV:640x480@30"},
                     Fit{"Small", {320, 240}, {320, 240}},
                     Fit{"ScreenSized", {1920, 1200}, {1920, 1200}}),
     [](const testing::TestParamInfo<Fit>& info) { return std::string(info.param.name); });
