@@ -2,6 +2,7 @@
 // window, the first input and the first frame are handled, and memory. Every figure that is
 // compared is measured side by side in this run. Runs on an X display (bench/run starts Xvfb):
 //   reelview_bench PROGRAM BARE_WINDOW FRESH_START [BEFORE_MODULE]
+#include "Camera.h"
 #include "Measures.h"
 #include "Media.h"
 #include "Playback.h"
@@ -448,6 +449,57 @@ void Hdr(const QTemporaryDir& folder)
     Target("1080p HDR PlayVideo >= 55% of bare read", Median(play) >= 0.55 * Median(bare));
 }
 
+// 15. Camera 0, the fake camera: a 1080p webcam, which shows its 1080p Motion-JPEG mode, and a
+// camera of 640x480 YUYV alone. Frames read and the CPU they take (median of 3), the first frame
+// beside OpenCV alone opening the camera (interleaved, median of 7), and how soon a frame reaches
+// the screen.
+void Cameras()
+{
+    struct Camera {
+        const char* name;
+        const char* modes;
+        const char* fourcc;
+        int width, height;
+    };
+    const Camera cameras[]{{"1080p MJPEG",
+                            "YUYV:640x480@30,YUYV:1280x720@10,YUYV:1920x1080@5,"
+                            "MJPG:640x480@30,MJPG:1280x720@30,MJPG:1920x1080@30",
+                            "MJPG", 1920, 1080},
+                           {"480p YUYV", "YUYV:640x480@30", "YUYV", 640, 480}};
+    std::printf("\n15. camera 0 at 30 frames/s (CPU in %% of one core, the whole process)\n");
+    std::printf("  %-12s %12s %6s %14s %22s %16s%s\n", "camera", "frames/s", "CPU", "first frame",
+                "bare open+read (mode)", "choosing, ms", before ? "   before" : "");
+    for (const Camera& camera : cameras) {
+        std::vector<double> fps, cpu, first, bare, bareInMode, old, choose;
+        for (int run = 0; run < 3; ++run) {
+            const CameraRun played = PlayCamera(camera.modes, 4);
+            fps.push_back(played.framesPerSecond);
+            cpu.push_back(played.cpuPercent);
+        }
+        // The camera's frames come every 33 ms, so a first frame is one of a few steps apart.
+        for (int run = 0; run < 7; ++run) {
+            first.push_back(PlayCamera(camera.modes, 0.2).firstFrameMs);
+            bare.push_back(BareCameraOpenReadMs(camera.modes));
+            bareInMode.push_back(BareCameraOpenReadMs(camera.modes, camera.fourcc, camera.width, camera.height));
+            if (before)
+                old.push_back(PlayCamera(camera.modes, 0.2, before).firstFrameMs);
+        }
+        for (int run = 0; run < 21; ++run)
+            choose.push_back(ChooseModeMs(camera.modes));
+        const std::vector<double> latencies = CameraLatenciesMs(camera.modes, 5);
+        std::printf("  %-12s %12.1f %5.0f%% %11.1f ms %8.1f (%5.1f) ms %16.2f", camera.name, Median(fps), Median(cpu),
+                    Median(first), Median(bare), Median(bareInMode), Median(choose));
+        if (before)
+            std::printf(" %6.1f ms", Median(old));
+        std::printf("\n  %-12s hand-over to screen: median %.1f ms, 90%% %.1f ms, max %.1f ms (%zu frames)\n", "",
+                    Median(latencies), Percentile(latencies, 0.9), Percentile(latencies, 1.0), latencies.size());
+        Target(std::string("camera ") + camera.name + " read at its rate (>= 29 frames/s)", Median(fps) >= 29);
+        Target(std::string("camera ") + camera.name + " frame on screen <= 50 ms after hand-over (median)",
+               !latencies.empty() && Median(latencies) <= 50);
+        Target(std::string("camera ") + camera.name + ": listing and choosing its mode <= 3 ms", Median(choose) <= 3);
+    }
+}
+
 }  // namespace
 
 // 14. The 1080p clip on a high-DPI laptop screen (2560x1600 at 200%), where its picture is made
@@ -526,6 +578,7 @@ int main(int argc, char** argv)
     ColourRoutes({sizes[1], sizes[2]});
     Hdr(folder);
     ShortCommand(shortClip);
+    Cameras();
 
     std::printf("\nTargets\n");
     for (const auto& [what, met] : targets)
