@@ -125,6 +125,7 @@ ReferenceSummary DecodeCarefully(const std::filesystem::path& path,
                 return;
             }
             ReferenceFrame shown;
+            shown.decoded = frame.get();
             const AVRational sampleAspect =
                 av_guess_sample_aspect_ratio(input.get(), stream, frame.get());
             shown.shown = ShowCarefully(*frame, sampleAspect, summary.rotationClockwise);

@@ -11,7 +11,10 @@ extern "C" {
 #include <filesystem>
 #include <functional>
 
+struct AVFrame;
+
 struct ReferenceFrame {
+    const AVFrame* decoded = nullptr;  // as the decoder made it; valid while it is handed over
     cv::Mat shown;  // BGR, as a careful decode shows it
     cv::Size stored;
     AVPixelFormat format = AV_PIX_FMT_NONE;
