@@ -47,12 +47,12 @@ struct Tap {
 };
 
 // A converter of our own, for frames OpenCV's converter was not made for or converts poorly,
-// what it was made for (the frame's width, height and format, and the picture's width and
-// height), and the planes it converts deep frames into.
+// what it was made for (the frame's width, height and format, and the width, height and format
+// it converts to), and the planes it converts deep frames into.
 struct OwnConverter {
     SwsContext* context = nullptr;
-    std::array<int, 5> madeFor{};
-    cv::Mat planes[3];  // green, blue, red, as swscale's planar RGB has them
+    std::array<int, 6> madeFor{};
+    Planes planes;
 
     ~OwnConverter() { sws_freeContext(context); }
 };
@@ -131,12 +131,41 @@ bool MadeFor(const AVFrame& frame, int sliceHeight)
 }
 
 // Frames of more than 8 bits a sample. swscale's packed 8-bit RGB from them is two levels low
-// in green, which the steep transfers of HDR turn into a visible cast; its planar RGB is exact,
-// and as fast.
+// in green; its planar RGB is exact, and as fast.
 bool Deep(int format)
 {
     const AVPixFmtDescriptor* layout = av_pix_fmt_desc_get(AVPixelFormat(format));
     return layout && layout->comp[0].depth > 8;
+}
+
+// Converts the frame with the converter of our own, to the size and format given.
+int Convert(const AVFrame& frame, int width, int height, AVPixelFormat format, uint8_t* const destination[],
+            const int stride[])
+{
+    const std::array<int, 6> madeFor{frame.width, frame.height, frame.format, width, height, format};
+    if (!own.context || madeFor != own.madeFor) {
+        own.context = SwscalesCachedContext()(own.context, frame.width, frame.height, AVPixelFormat(frame.format),
+                                              width, height, format, SWS_BICUBIC, nullptr, nullptr, nullptr);
+        if (!own.context)
+            return -1;
+        Describe(*own.context, FrameColour());
+        own.madeFor = madeFor;
+    }
+    return SwscalesScale()(own.context, frame.data, frame.linesize, 0, frame.height, destination, stride);
+}
+
+// Converts the frame to swscale's planar RGB at the size and depth given (CV_8U or CV_16U), in
+// own.planes.
+int ConvertToPlanes(const AVFrame& frame, int width, int height, int depth)
+{
+    uint8_t* planes[4] = {};
+    int strides[4] = {};
+    for (int i = 0; i < 3; ++i) {
+        own.planes[i].create(height, width, depth);
+        planes[i] = own.planes[i].data;
+        strides[i] = int(own.planes[i].step);
+    }
+    return Convert(frame, width, height, depth == CV_8U ? AV_PIX_FMT_GBRP : AV_PIX_FMT_GBRP16, planes, strides);
 }
 
 // Converts the frame with a converter of our own into the picture OpenCV hands over, scaled to
@@ -148,36 +177,25 @@ int ConvertInto(const AVFrame& frame, uint8_t* const destination[], const int st
     const double scale = std::min(double(tap.shownWidth) / frame.width, double(tap.shownHeight) / frame.height);
     const int width = std::clamp(int(std::lround(frame.width * scale)), 1, tap.shownWidth);
     const int height = std::clamp(int(std::lround(frame.height * scale)), 1, tap.shownHeight);
-    const std::array<int, 5> madeFor{frame.width, frame.height, frame.format, width, height};
-    const bool planar = Deep(frame.format);
-    if (!own.context || madeFor != own.madeFor) {
-        own.context = SwscalesCachedContext()(own.context, frame.width, frame.height, AVPixelFormat(frame.format),
-                                              width, height, planar ? AV_PIX_FMT_GBRP : AV_PIX_FMT_BGR24,
-                                              SWS_BICUBIC, nullptr, nullptr, nullptr);
-        if (!own.context)
-            return -1;
-        Describe(*own.context, FrameColour());
-        own.madeFor = madeFor;
-    }
     if (width < tap.shownWidth || height < tap.shownHeight)
         for (int y = 0; y < tap.shownHeight; ++y)
             std::memset(destination[0] + std::ptrdiff_t(y) * stride[0], 0, std::size_t(tap.shownWidth) * 3);
     uint8_t* const middle[4] = {destination[0] + std::ptrdiff_t((tap.shownHeight - height) / 2) * stride[0]
                                     + (tap.shownWidth - width) / 2 * 3,
                                 nullptr, nullptr, nullptr};
-    if (!planar)
-        return SwscalesScale()(own.context, frame.data, frame.linesize, 0, frame.height, middle, stride);
-    uint8_t* planes[4] = {};
-    int planeStrides[4] = {};
-    for (int i = 0; i < 3; ++i) {
-        own.planes[i].create(height, width, CV_8UC1);
-        planes[i] = own.planes[i].data;
-        planeStrides[i] = int(own.planes[i].step);
-    }
-    const int converted = SwscalesScale()(own.context, frame.data, frame.linesize, 0, frame.height, planes, planeStrides);
+    if (!Deep(frame.format))
+        return Convert(frame, width, height, AV_PIX_FMT_BGR24, middle, stride);
+    const int converted = ConvertToPlanes(frame, width, height, CV_8U);
     cv::Mat picture(height, width, CV_8UC3, middle[0], std::size_t(stride[0]));
     cv::merge(std::vector<cv::Mat>{own.planes[1], own.planes[0], own.planes[2]}, picture);
     return converted;
+}
+
+// The frame's transfer as its decoder reports it, else as the container says.
+int FrameTransfer(const AVFrame& frame)
+{
+    const AVCodecParameters* container = tap.stream ? tap.stream->codecpar : nullptr;
+    return frame.color_trc != AVCOL_TRC_UNSPECIFIED || !container ? frame.color_trc : container->color_trc;
 }
 
 }  // namespace
@@ -188,6 +206,11 @@ StreamColour DescribedColour(int matrix, int range, int width, int height)
     if (matrix == AVCOL_SPC_UNSPECIFIED || matrix == AVCOL_SPC_RESERVED)
         colour.matrix = width >= 1280 || height > 576 ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
     return colour;
+}
+
+bool StreamLight::Hdr() const
+{
+    return transfer == AVCOL_TRC_SMPTE2084 || transfer == AVCOL_TRC_ARIB_STD_B67;
 }
 
 void TapFile(std::optional<StreamColour> container)
@@ -205,7 +228,7 @@ StreamLight DecodedLight()
         return light;
     const AVFrame& frame = *tap.frame;
     const AVCodecParameters* container = tap.stream ? tap.stream->codecpar : nullptr;
-    light.transfer = frame.color_trc != AVCOL_TRC_UNSPECIFIED || !container ? frame.color_trc : container->color_trc;
+    light.transfer = FrameTransfer(frame);
     light.primaries =
         frame.color_primaries != AVCOL_PRI_UNSPECIFIED || !container ? frame.color_primaries : container->color_primaries;
     // The content's own brightest pixel where it is known, else its mastering display's peak.
@@ -224,6 +247,14 @@ StreamLight DecodedLight()
         tap.peakNits = av_q2d(mastering->max_luminance);
     light.peakNits = tap.peakNits;
     return light;
+}
+
+const Planes* HdrPicture()
+{
+    if (!tap.active || !tap.frame || !StreamLight{FrameTransfer(*tap.frame)}.Hdr()
+        || ConvertToPlanes(*tap.frame, tap.frame->width, tap.frame->height, CV_16U) <= 0)
+        return nullptr;
+    return &own.planes;
 }
 
 bool FileEnded()

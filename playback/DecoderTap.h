@@ -1,5 +1,8 @@
 #pragma once
 
+#include <opencv2/core.hpp>
+
+#include <array>
 #include <optional>
 
 // What playback learns, and mends, by standing between OpenCV's FFmpeg back end and FFmpeg.
@@ -14,14 +17,16 @@
 // loads playback with OpenCV behind it; a process that links playback must link it first.
 //
 // What that relies on of OpenCV 4.6 (modules/videoio/src/cap_ffmpeg_impl.hpp), each guarded
-// by tests/playback/AsDecodedTest.cpp, which fails on an OpenCV that does otherwise:
+// by tests/playback/AsDecodedTest.cpp and HdrTest.cpp, which fail on an OpenCV that does otherwise:
 // - read() reads packets with av_read_frame, decodes with avcodec_receive_frame and converts
 //   the decoded frame to BGR24 with a context from sws_getCachedContext and sws_scale, all on
 //   the calling thread;
 // - it makes that context again, for the decoder's coded size, whenever the stream's
 //   parameters (codecpar) give another width or height than its frames had so far;
 // - a read() that fails after reading a packet failed at a packet its decoder rejected, and
-//   the next read() carries on after it.
+//   the next read() carries on after it;
+// - grab() reads and decodes the next frame without converting it, and the decoded frame stays
+//   as it is until the next grab() (HdrPicture converts it).
 // Everything here is per thread: each reader taps its own capture.
 
 // How a stream's Y'CbCr samples are to be turned into RGB: the matrix they were made with
@@ -43,6 +48,9 @@ struct StreamLight {
     int primaries = 2;  // unspecified
     double peakNits = 0;
 
+    // PQ or HLG: light beyond what an ordinary screen shows, which is mapped for it.
+    bool Hdr() const;
+
     friend bool operator==(const StreamLight& a, const StreamLight& b)
     {
         return a.transfer == b.transfer && a.primaries == b.primaries && a.peakNits == b.peakNits;
@@ -60,6 +68,16 @@ void TapFile(std::optional<StreamColour> container);
 // The light of the frame this thread read last, from the tapped file: as its decoder reports
 // it, else as the container says. Unspecified for anything else.
 StreamLight DecodedLight();
+
+// R'G'B' as swscale's planar RGB has it: green, blue and red planes.
+using Planes = std::array<cv::Mat, 3>;
+
+// The frame this thread grabbed last from the tapped file, when its light is HDR, converted now
+// to R'G'B' at 16 bits a sample (white at 255 x 256, as swscale makes it) at its own size: read
+// that way, the decoder's 10 or 12 bits are kept, where OpenCV's 8-bit picture would band
+// them, and OpenCV's conversion and copy of it are saved. Null for any other frame, which
+// retrieve() gives.
+const Planes* HdrPicture();
 
 // After a read of the tapped file failed: whether the file has no more frames. True when the
 // failed read reached the file's end or a demuxer error, or read no packet; false when the

@@ -207,19 +207,29 @@ void FrameReader::Read(Shared& shared, const VideoSource& source, cv::Size room,
     {
         const std::vector<cv::VideoCapture> waitable{videoCapture};  // holds the capture: scoped
         for (bool first = true; videoCapture.isOpened(); first = false) {
-            const bool read = fromCamera ? ReadCameraFrame(videoCapture, waitable, first, frame, abandoned)
-                                         : videoCapture.read(frame);
+            // A file's frame is taken from OpenCV unless it is HDR, which the tap gives at the
+            // decoder's depth instead.
+            const Planes* hdr = nullptr;
+            bool read = false;
+            if (fromCamera) {
+                read = ReadCameraFrame(videoCapture, waitable, first, frame, abandoned);
+            } else if (videoCapture.grab()) {
+                shaper.UseLight(DecodedLight());
+                hdr = HdrPicture();
+                read = hdr || videoCapture.retrieve(frame);
+            }
             // A file plays on past a frame its decoder can't make (a damaged packet), to its
             // end; a camera ends once no frame came for its patience.
-            if (!read || frame.empty()) {
+            if (!read || (!hdr && frame.empty())) {
                 if (fromCamera || FileEnded() || abandoned())
                     break;
                 continue;
             }
-            if (!fromCamera)
-                shaper.UseLight(DecodedLight());
             cv::Mat& picture = shared.Free();
-            shaper.Shape(frame, picture);
+            if (hdr)
+                shaper.Shape(*hdr, picture);
+            else
+                shaper.Shape(frame, picture);
             if (!shared.Offer(picture))
                 break;
             // The first frame is painted before the next is read, so that the two don't compete

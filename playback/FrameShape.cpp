@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <utility>
+#include <vector>
 
 FrameShaper::FrameShaper(const FrameShape& shape, cv::Size room, double pixelRatio)
     : shape_(shape)
@@ -51,10 +52,28 @@ void FrameShaper::UseLight(const StreamLight& light)
     if (light == light_)
         return;
     light_ = light;
-    if (ToneMapper::Needed(light))
+    if (light.Hdr())
         toneMapper_.emplace(light);
     else
         toneMapper_.reset();
+}
+
+bool FrameShaper::Reshaped() const
+{
+    const cv::Size averaged = blockSize_ > 1 ? plannedFor_ / blockSize_ : plannedFor_;
+    return blockSize_ > 1 || blur_.area() > 1 || averaged != scaledSize_ || shape_.clockwiseDegrees != 0;
+}
+
+void FrameShaper::Shape(const Planes& frame, cv::Mat& picture)
+{
+    if (frame[0].size() != plannedFor_)
+        Plan(frame[0].size());
+    if (toneMapper_ && !Reshaped()) {
+        toneMapper_->Map(frame, picture);
+        return;
+    }
+    cv::merge(std::vector<cv::Mat>{frame[1], frame[0], frame[2]}, merged_);
+    Shape(merged_, picture);
 }
 
 void FrameShaper::Shape(cv::Mat& frame, cv::Mat& picture)

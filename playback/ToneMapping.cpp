@@ -9,20 +9,38 @@ extern "C" {
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 
 namespace {
 
-// Linear light in fixed point: reference white is this.
-constexpr int one = 1 << 14;
-// The BT.709 codes are looked up at a quarter of that resolution, which keeps the table in the
-// first-level cache: a step is at most a third of a code.
-constexpr int encodeSteps = one / 4;
+// The transfer is looked up by 16-bit sample, as swscale's planar RGB gives it: near black, a
+// saturated colour's weakest channel is the small difference of BT.2020 channels, which a
+// coarser code would leave several screen levels off. swscale's 16-bit white is 255 x 256.
+constexpr int samples = 65536;
+constexpr double sampleWhite = 255 * 256;
+// The screen's curve is looked up by the light's own floating-point bits, 512 steps an octave
+// down to 2^-24: a step is a fifth of a percent of the light, a fifth of a screen level at most,
+// the table stays in the first-level cache, and no power is taken per pixel.
+constexpr int encodeShift = 14;                          // a float's bits below those
+constexpr std::int32_t encodeOffset = (127 - 24) << 9;   // 2^-24, the first step
+constexpr int encodeSteps = (127 << 9) - encodeOffset;   // 1.0, the last
+// HLG's system gamma is looked up by scene luminance in these steps.
+constexpr int luminanceSteps = 1 << 14;
+
 constexpr double referenceWhiteNits = 203;  // ITU-R BT.2408
 constexpr double unknownPeakNits = 1000;
 
 // Highlights are compressed from this much of reference white on. Below it every pixel is
-// shown as mastered; reference white itself comes out at 98% of SDR white (code 252 of 255).
+// shown as mastered; reference white itself comes out at 98% of the screen's white (252 of 255).
 constexpr double knee = 0.95;
+
+// An 8x8 ordered dither (Bayer's), in 256ths of a screen level: added before the fraction is
+// dropped, it turns a fraction into that share of pixels one level up.
+constexpr std::uint8_t dither[8][8] = {
+    {2, 130, 34, 162, 10, 138, 42, 170},   {194, 66, 226, 98, 202, 74, 234, 106},
+    {50, 178, 18, 146, 58, 186, 26, 154},  {242, 114, 210, 82, 250, 122, 218, 90},
+    {14, 142, 46, 174, 6, 134, 38, 166},   {206, 78, 238, 110, 198, 70, 230, 102},
+    {62, 190, 30, 158, 54, 182, 22, 150},  {254, 126, 222, 94, 246, 118, 214, 86}};
 
 // SMPTE ST 2084: nits from a PQ code value (0 to 1).
 double PqNits(double code)
@@ -41,12 +59,6 @@ double HlgScene(double code)
     return code <= 0.5 ? code * code / 3 : (std::exp((code - c) / a) + b) / 12;
 }
 
-// ITU-R BT.709's transfer: the code value (0 to 1) of linear light (0 to 1).
-double Bt709Code(double linear)
-{
-    return linear < 0.018 ? 4.5 * linear : 1.099 * std::pow(linear, 0.45) - 0.099;
-}
-
 // Linear RGB to CIE XYZ for primaries and white point given as xy chromaticities.
 cv::Matx33d RgbToXyz(const double (&xy)[4][2])
 {
@@ -57,140 +69,139 @@ cv::Matx33d RgbToXyz(const double (&xy)[4][2])
     return primaries * cv::Matx33d::diag(weight);
 }
 
-// Linear BT.2020 RGB to linear BT.709 RGB (ITU-R BT.2087); identity for BT.709 primaries.
-cv::Matx33d ToBt709(int primaries)
+// Linear BT.2020 RGB to linear BT.709 RGB (ITU-R BT.2087).
+cv::Matx33d Bt2020ToBt709()
 {
     constexpr double bt709[4][2] = {{0.640, 0.330}, {0.300, 0.600}, {0.150, 0.060}, {0.3127, 0.3290}};
     constexpr double bt2020[4][2] = {{0.708, 0.292}, {0.170, 0.797}, {0.131, 0.046}, {0.3127, 0.3290}};
-    if (primaries == AVCOL_PRI_BT709)
-        return cv::Matx33d::eye();
     return RgbToXyz(bt709).inv() * RgbToXyz(bt2020);
+}
+
+// A sample as a 16-bit one.
+inline int Code(std::uint16_t sample)
+{
+    return sample;
+}
+inline int Code(std::uint8_t sample)
+{
+    return sample << 8;
 }
 
 }  // namespace
 
-bool ToneMapper::Needed(const StreamLight& light)
-{
-    return light.transfer == AVCOL_TRC_SMPTE2084 || light.transfer == AVCOL_TRC_ARIB_STD_B67;
-}
-
 ToneMapper::ToneMapper(const StreamLight& light)
     : hlg_(light.transfer == AVCOL_TRC_ARIB_STD_B67)
+    , bt2020_(light.primaries != AVCOL_PRI_BT709)
+    , toBt709_(Bt2020ToBt709())
+    , light_(samples)
     , encode_(encodeSteps + 1)
 {
     const double peakNits = light.peakNits > 0 ? light.peakNits : unknownPeakNits;
-    // Each channel's linear light from its code: PQ's in nits, relative to reference white;
-    // HLG's as scene light, which its system gamma turns into display light pixel by pixel.
-    const cv::Matx33d mix = ToBt709(light.primaries);
-    constexpr double bt2020Luminance[3] = {0.2627, 0.6780, 0.0593};  // red, green, blue
-    for (int code = 0; code < 256; ++code) {
-        const double linear = hlg_ ? HlgScene(code / 255.0) : PqNits(code / 255.0) / referenceWhiteNits;
-        for (int input = 0; input < 3; ++input) {       // blue, green, red as OpenCV orders them
-            const int column = 2 - input;                // in the matrix, red, green, blue
-            for (int output = 0; output < 3; ++output)  // blue, green, red
-                shares_[input][code][output] = std::int32_t(std::lround(mix(2 - output, column) * linear * one));
-            shares_[input][code][3] = hlg_ ? std::int32_t(std::lround(bt2020Luminance[column] * linear * one)) : 0;
-        }
+    // PQ's code is display light, here relative to reference white; HLG's is scene light, which
+    // its system gamma turns into display light pixel by pixel.
+    for (int sample = 0; sample < samples; ++sample) {
+        const double code = std::min(sample / sampleWhite, 1.0);
+        light_[sample] = float(hlg_ ? HlgScene(code) : PqNits(code) / referenceWhiteNits);
     }
     if (hlg_) {
         // ITU-R BT.2100's HLG OOTF: display light = peak x Ys^(gamma - 1) x scene light.
         const double gamma = 1.2 + 0.42 * std::log10(peakNits / 1000);
-        systemGamma_.resize(one + 1);
-        for (int i = 0; i <= one; ++i)
-            systemGamma_[i] = float(peakNits / referenceWhiteNits * std::pow(double(i) / one, gamma - 1));
+        systemGamma_.resize(luminanceSteps + 1);
+        for (int i = 0; i <= luminanceSteps; ++i)
+            systemGamma_[i] = float(peakNits / referenceWhiteNits * std::pow(double(i) / luminanceSteps, gamma - 1));
     }
-    for (int i = 0; i <= encodeSteps; ++i)
-        encode_[i] = std::uint8_t(std::lround(255 * Bt709Code(double(i) / encodeSteps)));
-    knee_ = float(knee * one);
-    // The curve reaches SDR white at the peak; a peak no brighter than the knee leaves nothing
-    // to compress.
+    // ITU-R BT.1886's inverse, black at 0: code = light^(1/2.4), at the middle of each step.
+    for (int i = 1; i <= encodeSteps; ++i) {
+        const std::int32_t bits = (i + encodeOffset) << encodeShift | 1 << (encodeShift - 1);
+        float light;
+        std::memcpy(&light, &bits, sizeof light);
+        encode_[i] = std::uint16_t(std::lround(256 * 255 * std::pow(std::min(double(light), 1.0), 1 / 2.4)));
+    }
+    knee_ = float(knee);
+    // The curve reaches the screen's white at the peak; a peak no brighter than the knee leaves
+    // nothing to compress.
     curveWhite_ = float(std::max((peakNits / referenceWhiteNits - knee) / (1 - knee), 1.0));
 }
 
 // Above the knee, a highlight x (in reference whites) becomes knee + (1 - knee) g(u), where u is
 // how far beyond the knee it is in units of (1 - knee), and g is the extended Reinhard curve,
 // g(u) = u (1 + u / W^2) / (1 + u), with its white point W where the peak is: it rises with
-// slope 1 from the knee, so the picture has no kink there, and reaches 1, SDR white, exactly at
-// the peak, so no highlight the stream holds is clipped. It acts on the largest of red, green
-// and blue, and the others follow in proportion, which keeps hue and saturation: a bright red
-// stays red instead of turning orange as clipped channels do.
+// slope 1 from the knee, so the picture has no kink there, and reaches 1, the screen's white,
+// exactly at the peak, so no highlight the stream holds is clipped. It acts on the largest of
+// red, green and blue, and the others follow in proportion, which keeps hue and saturation: a
+// bright red stays red instead of turning orange as clipped channels do.
 //
-namespace {
-
-// Writes the BT.709 codes of the first count of four pixels given as linear light in fixed
-// point (blue, green, red and one lane unused each).
-inline void Encode(const cv::v_int32x4 (&pixels)[4], int count, const std::uint8_t* encode, std::uint8_t* out)
-{
-    std::uint8_t encoded[12];
-    for (int i = 0; i < 4; ++i) {
-        alignas(16) std::int32_t light[4];
-        cv::v_store_aligned(light, pixels[i]);
-        encoded[3 * i] = encode[light[0]], encoded[3 * i + 1] = encode[light[1]];
-        encoded[3 * i + 2] = encode[light[2]];
-    }
-    if (count == 4)
-        std::memcpy(out, encoded, sizeof encoded);
-    else
-        std::copy_n(encoded, 3 * count, out);
-}
-
-}  // namespace
-
-// Four pixels at a time (OpenCV's universal intrinsics): the tables give each pixel's mix in
-// fixed point, and the rest is a few vector operations on all four, none where none is needed.
-void ToneMapper::MapRows(const cv::Mat& frame, cv::Mat& picture, int first, int last) const
+// Four pixels at a time (OpenCV's universal intrinsics): the tables give each channel's light,
+// and the rest is a few vector operations on all four, none where none is needed.
+template <typename Sample>
+void ToneMapper::MapRows(const Samples& samples, cv::Mat& picture, int first, int last) const
 {
     using namespace cv;
     const v_float32x4 zero = v_setzero_f32(), unit = v_setall_f32(1), knee = v_setall_f32(knee_);
-    const v_float32x4 kneeWidth = v_setall_f32(one - knee_), perKneeWidth = v_setall_f32(1 / (one - knee_));
+    const v_float32x4 kneeWidth = v_setall_f32(1 - knee_), perKneeWidth = v_setall_f32(1 / (1 - knee_));
     const v_float32x4 perWhiteSquared = v_setall_f32(1 / (curveWhite_ * curveWhite_));
+    const v_float32x4 outsideAllowed = v_setall_f32(0.05f);
     const v_float32x4 blueWeight = v_setall_f32(0.0722f), greenWeight = v_setall_f32(0.7152f),
                       redWeight = v_setall_f32(0.2126f);
-    const v_float32x4 white = v_setall_f32(encodeSteps), toSteps = v_setall_f32(float(encodeSteps) / one);
-    const v_int32x4 lowestCode = v_setzero_s32(), highestCode = v_setall_s32(one);
-    // Local: the byte stores below could otherwise be taken to change the members.
-    const auto& blueShares = shares_[0];
-    const auto& greenShares = shares_[1];
-    const auto& redShares = shares_[2];
-    const std::uint8_t* const encode = encode_.data();
+    const v_float32x4 sceneBlue = v_setall_f32(0.0593f), sceneGreen = v_setall_f32(0.6780f),
+                      sceneRed = v_setall_f32(0.2627f);  // BT.2020's luminance, for HLG
+    const v_float32x4 luminanceScale = v_setall_f32(luminanceSteps);
+    const v_int32x4 firstStep = v_setall_s32(encodeOffset), lowestStep = v_setzero_s32();
+    const Matx33f& m = toBt709_;
+    const float* const light = light_.data();
     const float* const systemGamma = systemGamma_.data();
-    const bool hlg = hlg_;
+    const std::uint16_t* const encode = encode_.data();
+    const bool hlg = hlg_, bt2020 = bt2020_;
+    const int width = picture.cols, step = samples.step;
     for (int y = first; y < last; ++y) {
-        const std::uint8_t* in = frame.ptr<std::uint8_t>(y);
+        const Sample* const row[3] = {samples.blue.ptr<Sample>(y), samples.green.ptr<Sample>(y),
+                                      samples.red.ptr<Sample>(y)};
         std::uint8_t* out = picture.ptr<std::uint8_t>(y);
-        for (int x = 0; x < frame.cols; x += 4) {
-            // The row's last pixels, if fewer than four, are taken with black ones.
-            const int count = std::min(4, frame.cols - x);
-            std::uint8_t padded[12];
-            const std::uint8_t* pixels = in + 3 * x;
-            if (count < 4) {
-                std::fill(std::copy_n(pixels, 3 * count, padded), std::end(padded), 0);
-                pixels = padded;
-            }
-            v_int32x4 mixed[4];
-            for (int i = 0; i < 4; ++i)
-                mixed[i] = v_load(blueShares[pixels[3 * i]].data()) + v_load(greenShares[pixels[3 * i + 1]].data())
-                    + v_load(redShares[pixels[3 * i + 2]].data());
-            v_int32x4 blue, green, red, sceneLuminance;
-            v_transpose4x4(mixed[0], mixed[1], mixed[2], mixed[3], blue, green, red, sceneLuminance);
-            v_float32x4 b = v_cvt_f32(blue), g = v_cvt_f32(green), r = v_cvt_f32(red);
+        // The dither of this row, for pixels at x % 8 from 0 and from 4.
+        const std::uint8_t* const threshold = dither[y & 7];
+        const v_int32x4 pattern[2] = {v_int32x4(threshold[0], threshold[1], threshold[2], threshold[3]),
+                                      v_int32x4(threshold[4], threshold[5], threshold[6], threshold[7])};
+        // Four pixels from x on, count of them (four but at the row's end, where the rest are
+        // taken as copies of its last pixel, and not written).
+        const auto mapFour = [&](int x, auto count) {
+            const int at[4] = {step * x, step * (x + std::min(1, count - 1)), step * (x + std::min(2, count - 1)),
+                               step * (x + count - 1)};
+            const auto channel = [&](int c) {
+                const Sample* const in = row[c];
+                return v_float32x4(light[Code(in[at[0]])], light[Code(in[at[1]])], light[Code(in[at[2]])],
+                                   light[Code(in[at[3]])]);
+            };
+            v_float32x4 b = channel(0), g = channel(1), r = channel(2);
             if (hlg) {
                 alignas(16) std::int32_t luminance[4];
-                v_store_aligned(luminance, v_min(v_max(sceneLuminance, lowestCode), highestCode));
-                const v_float32x4 light(systemGamma[luminance[0]], systemGamma[luminance[1]],
-                                        systemGamma[luminance[2]], systemGamma[luminance[3]]);
-                b = b * light, g = g * light, r = r * light;
+                v_store_aligned(luminance,
+                                v_round(v_min(r * sceneRed + g * sceneGreen + b * sceneBlue, unit) * luminanceScale));
+                const v_float32x4 gain(systemGamma[luminance[0]], systemGamma[luminance[1]],
+                                       systemGamma[luminance[2]], systemGamma[luminance[3]]);
+                b = b * gain, g = g * gain, r = r * gain;
             }
-            // Outside BT.709: desaturated towards its own luminance until it fits. (Most pixels
-            // are inside and below the knee: four such pixels skip both steps.)
+            if (bt2020) {
+                const v_float32x4 red = v_setall_f32(m(0, 0)) * r + v_setall_f32(m(0, 1)) * g + v_setall_f32(m(0, 2)) * b;
+                const v_float32x4 green = v_setall_f32(m(1, 0)) * r + v_setall_f32(m(1, 1)) * g + v_setall_f32(m(1, 2)) * b;
+                b = v_setall_f32(m(2, 0)) * r + v_setall_f32(m(2, 1)) * g + v_setall_f32(m(2, 2)) * b;
+                r = red, g = green;
+            }
+            // Outside BT.709: desaturated towards its own luminance until it is no further out
+            // than a twentieth of that, which is then clipped. So BT.709's own primaries, which
+            // the stream's quantisation leaves a little outside, stay pure. (Most pixels are
+            // inside and below the knee: four such pixels skip both steps.)
             const v_float32x4 lowest = v_min(b, v_min(g, r));
             if (v_check_any(lowest < zero)) {
                 const v_float32x4 luminance = b * blueWeight + g * greenWeight + r * redWeight;
-                const v_float32x4 toward =
-                    v_select(lowest < zero, v_select(luminance > zero, luminance / (luminance - lowest), zero), unit);
-                b = luminance + toward * (b - luminance);
-                g = luminance + toward * (g - luminance);
-                r = luminance + toward * (r - luminance);
+                const v_float32x4 allowed = luminance * outsideAllowed;
+                const v_float32x4 outside = lowest < zero - allowed;
+                if (v_check_any(outside)) {
+                    const v_float32x4 toward = v_select(
+                        outside, v_select(luminance > zero, (luminance + allowed) / (luminance - lowest), zero), unit);
+                    b = luminance + toward * (b - luminance);
+                    g = luminance + toward * (g - luminance);
+                    r = luminance + toward * (r - luminance);
+                }
             }
             // Highlights compressed.
             const v_float32x4 highest = v_max(b, v_max(g, r));
@@ -202,22 +213,64 @@ void ToneMapper::MapRows(const cv::Mat& frame, cv::Mat& picture, int first, int 
                     unit);
                 b = b * scale, g = g * scale, r = r * scale;
             }
-            // Back to pixels, each channel's light in steps of the code table.
-            v_int32x4 codes[4];
-            v_transpose4x4(v_round(v_min(v_max(b * toSteps, zero), white)),
-                           v_round(v_min(v_max(g * toSteps, zero), white)),
-                           v_round(v_min(v_max(r * toSteps, zero), white)), lowestCode, codes[0], codes[1], codes[2],
-                           codes[3]);
-            Encode(codes, count, encode, out + 3 * x);
-        }
+            // For the screen: the code of each channel's light, dithered to 8 bits.
+            const auto step = [&](const v_float32x4& light) {
+                const v_int32x4 bits = v_reinterpret_as_s32(v_min(v_max(light, zero), unit));
+                return v_max(v_shr<encodeShift>(bits) - firstStep, lowestStep);
+            };
+            alignas(16) std::int32_t steps[3][4];
+            v_store_aligned(steps[0], step(b));
+            v_store_aligned(steps[1], step(g));
+            v_store_aligned(steps[2], step(r));
+            // Dithered, and a pixel's three bytes in one four-byte word; each word is stored whole,
+            // its fourth byte overwritten by the next pixel's, but the row's last pixel's.
+            const auto screen = [&](int c) {
+                const v_int32x4 code(encode[steps[c][0]], encode[steps[c][1]], encode[steps[c][2]], encode[steps[c][3]]);
+                return v_shr<8>(code + pattern[x & 4 ? 1 : 0]);
+            };
+            alignas(16) std::uint32_t words[4];
+            v_store_aligned(words, v_reinterpret_as_u32(screen(0) | v_shl<8>(screen(1)) | v_shl<16>(screen(2))));
+            for (int i = 0; i < count; ++i) {
+                std::uint8_t* const pixel = out + 3 * (x + i);
+                if (x + i + 1 < width)
+                    std::memcpy(pixel, &words[i], 4);
+                else
+                    std::memcpy(pixel, &words[i], 3);
+            }
+        };
+        int x = 0;
+        for (; x + 4 < width; x += 4)  // the row's last pixel is written byte by byte
+            mapFour(x, std::integral_constant<int, 4>());
+        mapFour(x, width - x);
     }
+}
+
+template <typename Sample>
+void ToneMapper::MapAll(const Samples& samples, cv::Mat& picture) const
+{
+    // A stripe for each thread: smaller ones only add hand-overs.
+    cv::parallel_for_(
+        cv::Range(0, picture.rows),
+        [&](const cv::Range& rows) { MapRows<Sample>(samples, picture, rows.start, rows.end); },
+        cv::getNumThreads());
 }
 
 void ToneMapper::Map(const cv::Mat& frame, cv::Mat& picture) const
 {
     picture.create(frame.size(), CV_8UC3);
-    // A stripe for each thread: smaller ones only add hand-overs.
-    cv::parallel_for_(cv::Range(0, frame.rows),
-                      [&](const cv::Range& rows) { MapRows(frame, picture, rows.start, rows.end); },
-                      cv::getNumThreads());
+    // Each channel is the frame itself, from its own first sample on, three samples a pixel.
+    const auto channel = [&frame](int c) {
+        return cv::Mat(frame.rows, frame.cols * 3 - c, frame.depth(), const_cast<uchar*>(frame.data) + c * frame.elemSize1(),
+                       frame.step);
+    };
+    if (frame.depth() == CV_16U)
+        MapAll<std::uint16_t>({channel(0), channel(1), channel(2), 3}, picture);
+    else
+        MapAll<std::uint8_t>({channel(0), channel(1), channel(2), 3}, picture);
+}
+
+void ToneMapper::Map(const Planes& planes, cv::Mat& picture) const
+{
+    picture.create(planes[0].size(), CV_8UC3);
+    MapAll<std::uint16_t>({planes[1], planes[0], planes[2], 1}, picture);
 }

@@ -222,6 +222,7 @@ TEST_P(CameraModes, ShownInItsBestModeAtItsRate)
     // 30 a second, less what a busy machine may cost.
     EXPECT_GE(framesPerSecond, 25);
     EXPECT_TRUE(openAtTheEnd) << "the camera stopped playing";
+    EXPECT_EQ(fakecamera::OpenDescriptorsOnceReleased(), 0) << "the camera was left open";
 }
 
 INSTANTIATE_TEST_SUITE_P(
