@@ -7,6 +7,9 @@
 //                                   first_frame_ms
 //   fresh_start memory SMALL LARGE  resident memory after SMALL has played, at the peak while
 //                                   LARGE plays, and after: before_mib, peak_mib, after_mib
+//   fresh_start play FILE FRAMES    FILE, of FRAMES frames, played to its end after a warm-up
+//                                   command on it: frames_per_second. Copied beside another
+//                                   build's module, it measures that module.
 #include "Measures.h"
 
 #include "forms/TApplication.h"
@@ -69,6 +72,14 @@ void AtOnce(const std::string& path)
     });
 }
 
+void Play(const std::string& path, int frames)
+{
+    playback_module::PlayVideo(path);
+    const auto start = Clock::now();
+    playback_module::PlayVideo(path);
+    Print("frames_per_second", frames * 1000.0 / MsSince(start));
+}
+
 void Memory(const std::string& small, const std::string& large)
 {
     playback_module::PlayVideo(small);
@@ -85,8 +96,8 @@ int main(int argc, char** argv)
 {
     const std::string mode = argc > 2 ? argv[1] : "";
     if (!(argc == 3 && (mode == "first-second" || mode == "at-once"))
-        && !(argc == 4 && mode == "memory")) {
-        std::fprintf(stderr, "usage: fresh_start first-second|at-once FILE | memory SMALL LARGE\n");
+        && !(argc == 4 && (mode == "memory" || mode == "play"))) {
+        std::fprintf(stderr, "usage: fresh_start first-second|at-once FILE | memory SMALL LARGE | play FILE FRAMES\n");
         return 2;
     }
     Q_INIT_RESOURCE(resources);
@@ -94,6 +105,10 @@ int main(int argc, char** argv)
     forms::Application->Initialize();
     if (mode == "memory") {
         Memory(argv[2], argv[3]);
+        return 0;
+    }
+    if (mode == "play") {
+        Play(argv[2], std::stoi(argv[3]));
         return 0;
     }
     forms::Application->CreateForm(Form1);
