@@ -1,5 +1,7 @@
 #include "playback/DecoderTap.h"
 
+#include "playback/Deinterlacer.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -59,6 +61,7 @@ struct OwnConverter {
 
 thread_local Tap tap;
 thread_local OwnConverter own;
+thread_local Deinterlacer deinterlacer;
 
 decltype(&sws_getCachedContext) SwscalesCachedContext()
 {
@@ -168,25 +171,16 @@ int ConvertToPlanes(const AVFrame& frame, int width, int height, int depth)
     return Convert(frame, width, height, depth == CV_8U ? AV_PIX_FMT_GBRP : AV_PIX_FMT_GBRP16, planes, strides);
 }
 
-// Converts the frame with a converter of our own into the picture OpenCV hands over, scaled to
-// fit it with its aspect kept, the rest black: a frame OpenCV's converter was not made for (one
-// of another size or format, which swscale would reject or misread), or a deep one, which goes
-// through planar RGB.
+// Converts the frame with a converter of our own into the picture OpenCV hands over: a frame
+// OpenCV's converter was not made for (another pixel format than the stream's first, which
+// swscale would misread), or a deep one, which goes through planar RGB. The picture is the
+// frame's own size, as FollowSize keeps it.
 int ConvertInto(const AVFrame& frame, uint8_t* const destination[], const int stride[])
 {
-    const double scale = std::min(double(tap.shownWidth) / frame.width, double(tap.shownHeight) / frame.height);
-    const int width = std::clamp(int(std::lround(frame.width * scale)), 1, tap.shownWidth);
-    const int height = std::clamp(int(std::lround(frame.height * scale)), 1, tap.shownHeight);
-    if (width < tap.shownWidth || height < tap.shownHeight)
-        for (int y = 0; y < tap.shownHeight; ++y)
-            std::memset(destination[0] + std::ptrdiff_t(y) * stride[0], 0, std::size_t(tap.shownWidth) * 3);
-    uint8_t* const middle[4] = {destination[0] + std::ptrdiff_t((tap.shownHeight - height) / 2) * stride[0]
-                                    + (tap.shownWidth - width) / 2 * 3,
-                                nullptr, nullptr, nullptr};
     if (!Deep(frame.format))
-        return Convert(frame, width, height, AV_PIX_FMT_BGR24, middle, stride);
-    const int converted = ConvertToPlanes(frame, width, height, CV_8U);
-    cv::Mat picture(height, width, CV_8UC3, middle[0], std::size_t(stride[0]));
+        return Convert(frame, tap.shownWidth, tap.shownHeight, AV_PIX_FMT_BGR24, destination, stride);
+    const int converted = ConvertToPlanes(frame, tap.shownWidth, tap.shownHeight, CV_8U);
+    cv::Mat picture(tap.shownHeight, tap.shownWidth, CV_8UC3, destination[0], std::size_t(stride[0]));
     cv::merge(std::vector<cv::Mat>{own.planes[1], own.planes[0], own.planes[2]}, picture);
     return converted;
 }
@@ -216,6 +210,7 @@ bool StreamLight::Hdr() const
 void TapFile(std::optional<StreamColour> container)
 {
     tap = Tap{};
+    deinterlacer.Reset();
     own.madeFor = {};  // made for another file's colours
     tap.active = container.has_value();
     tap.container = container.value_or(StreamColour{});
@@ -277,10 +272,28 @@ int av_read_frame(AVFormatContext* demuxer, AVPacket* packet)
     return result;
 }
 
+// The decoder's own, then, for a tapped file, its frames deinterlaced where they are interlaced:
+// the frames the deinterlacer has ready come first; one it takes is replaced by the decoder's
+// next; at the decoder's end it gives what it still holds. The decoder is only said to want
+// more input when it does.
 int avcodec_receive_frame(AVCodecContext* decoder, AVFrame* frame)
 {
     static const auto own = Own<decltype(avcodec_receive_frame)>("avcodec_receive_frame");
-    const int result = own(decoder, frame);
+    int result;
+    for (;;) {
+        if (tap.active && deinterlacer.Give(*frame)) {
+            result = 0;
+            break;
+        }
+        result = own(decoder, frame);
+        if (!tap.active)
+            break;
+        if (result == AVERROR_EOF && deinterlacer.Finish())
+            continue;
+        if (result < 0 || !(frame->interlaced_frame || deinterlacer.Active()))
+            break;
+        deinterlacer.Take(*frame);
+    }
     if (result >= 0 && tap.active) {
         tap.frame = frame;
         tap.packetsSinceFrame = 0;

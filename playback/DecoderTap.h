@@ -8,16 +8,18 @@
 // What playback learns, and mends, by standing between OpenCV's FFmpeg back end and FFmpeg.
 //
 // OpenCV 4.6 tells nothing of what a file's decoder reports: not the colours a codec's own
-// headers give, not a picture that changes size. It converts every frame with swscale's
-// default colours, sizes its converter once from the container's header, and gives up a read
-// at the first packet its decoder rejects. This library defines four of the FFmpeg functions
+// headers give, not a picture that changes size, not a frame that is interlaced. It converts
+// every frame with swscale's default colours, sizes its converter once from the container's
+// header, weaves interlaced fields into combs, and gives up a read at the first packet its
+// decoder rejects. This library defines four of the FFmpeg functions
 // it calls (av_read_frame, avcodec_receive_frame, sws_getCachedContext and sws_scale), each
 // calling FFmpeg's own, and OpenCV's calls reach them when this library
 // comes before FFmpeg's in the order symbols are looked up in: always in the program, which
 // loads playback with OpenCV behind it; a process that links playback must link it first.
 //
 // What that relies on of OpenCV 4.6 (modules/videoio/src/cap_ffmpeg_impl.hpp), each guarded
-// by tests/playback/AsDecodedTest.cpp and HdrTest.cpp, which fail on an OpenCV that does otherwise:
+// by tests/playback/AsDecodedTest.cpp, HdrTest.cpp and InterlacedTest.cpp, which fail on an
+// OpenCV that does otherwise:
 // - read() reads packets with av_read_frame, decodes with avcodec_receive_frame and converts
 //   the decoded frame to BGR24 with a context from sws_getCachedContext and sws_scale, all on
 //   the calling thread;
@@ -26,8 +28,12 @@
 // - a read() that fails after reading a packet failed at a packet its decoder rejected, and
 //   the next read() carries on after it;
 // - grab() reads and decodes the next frame without converting it, and the decoded frame stays
-//   as it is until the next grab() (HdrPicture converts it).
-// Everything here is per thread: each reader taps its own capture.
+//   as it is until the next grab() (HdrPicture converts it);
+// - grab() first asks avcodec_receive_frame for a frame left from the last packet, reads the
+//   next packet when it says EAGAIN, and at the file's end sends the decoder an empty packet and
+//   asks once more each grab(): so the frames given to it may be others than the decoder's (the
+//   Deinterlacer's, a frame later), as long as EAGAIN is said only when the decoder says it.
+// Everything here is per thread: each reader taps its own capture, and its own deinterlacer.
 
 // How a stream's Y'CbCr samples are to be turned into RGB: the matrix they were made with
 // (an AVColorSpace: BT.709, BT.601, BT.2020, FCC, SMPTE 240M) and their range.
@@ -60,8 +66,9 @@ struct StreamLight {
 
 // From now on, the frames of the file this thread reads are converted in the colours their
 // decoder reports, or where it reports none, in those the container gives (a matrix and range
-// as AVColorSpace and AVColorRange); and a picture that changes size is handed over at its new
-// size. Without a colour, frames are converted as OpenCV does by itself.
+// as AVColorSpace and AVColorRange); a picture that changes size is handed over at its new
+// size; and frames flagged interlaced are deinterlaced (Deinterlacer). Without a colour, frames
+// are converted as OpenCV does by itself.
 // Call it before the capture is opened.
 void TapFile(std::optional<StreamColour> container);
 

@@ -25,6 +25,8 @@ extern "C" {
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -207,6 +209,46 @@ TEST_P(AsDecoded, ShowsWhatACarefulDecodeShows)
     EXPECT_LE(row.difference, c.tolerance) << "careful decode:" << row.reference << "\nshown:" << row.ours;
 }
 
+// Two readers at once, each reading a file of other colours (BT.601 and BT.709): each frame of
+// each is in its own file's, however their reads and conversions interleave.
+TEST(AsDecodedTwice, TwoReadersEachInTheirOwnFilesColours)
+{
+    TestVideoFolder folder;
+    const Rgb red{255, 0, 0};
+    struct File {
+        std::string path;
+        cv::Vec3d expected;  // BGR, as a careful decode shows the red
+    };
+    std::vector<File> files;
+    for (const auto& [matrix, kr, kb] : {std::tuple{AVCOL_SPC_SMPTE170M, bt601Kr, bt601Kb},
+                                         std::tuple{AVCOL_SPC_BT709, bt709Kr, bt709Kb}}) {
+        Encoding encoding;
+        encoding.width = 640, encoding.height = 360;
+        encoding.matrix = matrix;
+        encoding.encoderOptions = {{"preset", "veryfast"}, {"qp", "0"}};
+        const std::string path = folder.PathOf(std::to_string(matrix) + ".mp4");
+        WriteVideo(path, encoding, 30, [&, kr = kr, kb = kb](int, int, int) { return ToYCbCr(red, kr, kb, false); });
+        cv::Mat reference;
+        DecodeCarefully(path, [&](const ReferenceFrame& frame) { reference = frame.shown; });
+        files.push_back({path, cv::Vec3d(reference.at<cv::Vec3b>(180, 320))});
+    }
+    // The convention would take both for BT.601: only each file's own description tells them apart.
+    FrameReader first(VideoSource::File(files[0].path), {}), second(VideoSource::File(files[1].path), {});
+    cv::Mat frame;
+    int frames = 0;
+    for (bool more = true; more;) {
+        more = false;
+        for (auto& [reader, file] : {std::pair<FrameReader&, File&>{first, files[0]}, {second, files[1]}}) {
+            if (reader.Take(frame, FrameReader::Clock::now() + std::chrono::seconds(10)) != FrameReader::Next::Frame)
+                continue;
+            more = true, ++frames;
+            EXPECT_LE(cv::norm(cv::Vec3d(frame.at<cv::Vec3b>(180, 320)), file.expected, cv::NORM_INF), 3)
+                << file.path << " frame " << frames;
+        }
+    }
+    EXPECT_EQ(frames, 60);
+}
+
 // A stream of the size given that says it is made as the matrix, primaries and transfer say.
 std::function<void(Encoding&)> Stream(int width, int height, AVColorSpace matrix, AVColorPrimaries primaries,
                                       AVColorTransferCharacteristic transfer)
@@ -259,6 +301,15 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"Bt601OnlyInTheCodecTs",
              Colours(Stream(1280, 720, AVCOL_SPC_SMPTE170M, AVCOL_PRI_SMPTE170M, AVCOL_TRC_SMPTE170M), bt601Kr,
                      bt601Kb, "ts"),
+             3},
+        // Remuxed SD material: the container says BT.709, the codec's own headers BT.601.
+        Case{"Bt601InTheCodecBt709InTheMkv",
+             Colours(
+                 [](Encoding& e) {
+                     Stream(1280, 720, AVCOL_SPC_SMPTE170M, AVCOL_PRI_SMPTE170M, AVCOL_TRC_SMPTE170M)(e);
+                     e.containerMatrix = AVCOL_SPC_BT709;
+                 },
+                 bt601Kr, bt601Kb, "mkv"),
              3},
         Case{"SizeChangeVp9Webm", SizeChange("libvpx-vp9", "webm"), 3},
         Case{"SizeChangeH264Mp4", SizeChange("libx264", "mp4"), 3},

@@ -70,9 +70,9 @@ CodecContext OpenEncoder(const Encoding& encoding, bool globalHeader)
     Describe(*context, encoding);
     // One thread: the encoders' decisions, and so every figure, are the same on any machine.
     context->thread_count = 1;
-    if (encoding.interlacedTopFieldFirst) {
+    if (encoding.fieldOrder != AV_FIELD_PROGRESSIVE) {
         context->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
-        context->field_order = AV_FIELD_TT;
+        context->field_order = encoding.fieldOrder;
     }
     if (globalHeader)
         context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -119,6 +119,8 @@ void WriteVideo(const std::filesystem::path& path, const std::vector<Segment>& s
     Check(avcodec_parameters_from_context(stream->codecpar, encoder.get()), "stream parameters");
     stream->time_base = encoder->time_base;
     stream->sample_aspect_ratio = first.sampleAspect;
+    if (first.containerMatrix != AVCOL_SPC_UNSPECIFIED)
+        stream->codecpar->color_space = first.containerMatrix;
     if (first.displayRotationClockwise) {
         auto* matrix = reinterpret_cast<int32_t*>(Require(
             av_stream_new_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t)),
@@ -162,8 +164,8 @@ void WriteVideo(const std::filesystem::path& path, const std::vector<Segment>& s
         frame->width = encoding.width;
         frame->height = encoding.height;
         Describe(*frame, encoding);
-        frame->interlaced_frame = encoding.interlacedTopFieldFirst;
-        frame->top_field_first = encoding.interlacedTopFieldFirst;
+        frame->interlaced_frame = encoding.fieldOrder != AV_FIELD_PROGRESSIVE;
+        frame->top_field_first = encoding.fieldOrder == AV_FIELD_TT;
         Check(av_frame_get_buffer(frame.get(), 0), "frame buffer");
         for (int end = index + segment.frameCount; index < end; ++index) {
             Check(av_frame_make_writable(frame.get()), "frame buffer");

@@ -3,6 +3,7 @@
 // Writes small test streams whose pictures and stream metadata are known exactly, so what a
 // decoder shows can be compared with what was meant.
 extern "C" {
+#include <libavcodec/codec_par.h>
 #include <libavutil/pixfmt.h>
 #include <libavutil/rational.h>
 }
@@ -50,7 +51,11 @@ struct Encoding {
     AVColorTransferCharacteristic transfer = AVCOL_TRC_BT709;
     AVColorRange range = AVCOL_RANGE_MPEG;
     AVRational sampleAspect{1, 1};
-    bool interlacedTopFieldFirst = false;
+    // Interlaced, top field first (TT) or bottom field first (BB); the pattern gives each
+    // field's lines at its own time.
+    AVFieldOrder fieldOrder = AV_FIELD_PROGRESSIVE;
+    // What the container says of the matrix, where it is to differ from the codec's headers.
+    AVColorSpace containerMatrix = AVCOL_SPC_UNSPECIFIED;
     // Degrees the picture is to be turned clockwise for display (a display matrix).
     std::optional<double> displayRotationClockwise;
     int keyframeInterval = 250;
