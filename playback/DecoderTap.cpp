@@ -40,6 +40,9 @@ struct Tap {
     int lastRead = 0;
     int packetsSinceFrame = 0;
     const AVFrame* frame = nullptr;  // the decoder's last, as OpenCV holds it
+    // It came out of the deinterlacer, whose frames hold only the picture's own rows: OpenCV's
+    // converter reads all of the decoder's coded height (1088 rows of a 1080 picture).
+    bool deinterlaced = false;
     const AVStream* stream = nullptr;  // the stream it came from
     double peakNits = 0;  // as last said: HEVC says it with key frames only
     // OpenCV's converter, what it was made for, and the size of the pictures OpenCV hands over.
@@ -173,7 +176,8 @@ int ConvertToPlanes(const AVFrame& frame, int width, int height, int depth)
 
 // Converts the frame with a converter of our own into the picture OpenCV hands over: a frame
 // OpenCV's converter was not made for (another pixel format than the stream's first, which
-// swscale would misread), or a deep one, which goes through planar RGB. The picture is the
+// swscale would misread), a deinterlaced one, shorter than what that converter reads, or a
+// deep one, which goes through planar RGB. The picture is the
 // frame's own size, as FollowSize keeps it.
 int ConvertInto(const AVFrame& frame, uint8_t* const destination[], const int stride[])
 {
@@ -281,7 +285,8 @@ int avcodec_receive_frame(AVCodecContext* decoder, AVFrame* frame)
     static const auto own = Own<decltype(avcodec_receive_frame)>("avcodec_receive_frame");
     int result;
     for (;;) {
-        if (tap.active && deinterlacer.Give(*frame)) {
+        tap.deinterlaced = tap.active && deinterlacer.Give(*frame);
+        if (tap.deinterlaced) {
             result = 0;
             break;
         }
@@ -328,7 +333,7 @@ int sws_scale(SwsContext* converter, const uint8_t* const source[], const int so
               int sliceHeight, uint8_t* const destination[], const int destinationStride[])
 {
     if (tap.active && converter && converter == tap.converter && tap.frame && source[0] == tap.frame->data[0]
-        && (!MadeFor(*tap.frame, sliceHeight) || Deep(tap.frame->format)))
+        && (!MadeFor(*tap.frame, sliceHeight) || Deep(tap.frame->format) || tap.deinterlaced))
         return ConvertInto(*tap.frame, destination, destinationStride);
     return SwscalesScale()(converter, source, sourceStride, sliceY, sliceHeight, destination, destinationStride);
 }

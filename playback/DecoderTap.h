@@ -24,7 +24,9 @@
 //   the decoded frame to BGR24 with a context from sws_getCachedContext and sws_scale, all on
 //   the calling thread;
 // - it makes that context again, for the decoder's coded size, whenever the stream's
-//   parameters (codecpar) give another width or height than its frames had so far;
+//   parameters (codecpar) give another width or height than its frames had so far, and
+//   converts all the coded height's rows, which the decoder's frames hold and the
+//   Deinterlacer's do not;
 // - a read() that fails after reading a packet failed at a packet its decoder rejected, and
 //   the next read() carries on after it;
 // - grab() reads and decodes the next frame without converting it, and the decoded frame stays

@@ -122,8 +122,9 @@ TEST_P(Interlacing, ShownAsPicturesFrameForFrame)
     const QImage last = videowindow::ShownPicture();
 
     ASSERT_FALSE(last.isNull());
-    if (!stream.shown.isEmpty())
+    if (!stream.shown.isEmpty()) {
         EXPECT_EQ(last.size(), stream.shown);
+    }
     worstComb = std::max(worstComb, CombShare(last));
     RecordProperty("worst_comb_share", std::to_string(worstComb));
     EXPECT_LT(worstComb, 0.001) << "combs on " << worstComb * 100 << "% of the pixels, in " << looks + 1 << " looks";
