@@ -13,11 +13,8 @@
 #include "playback/ToneMapping.h"
 #include "shell/PlaybackModule.h"
 #include "support/streams/CarefulDecode.h"
+#include "support/streams/Libav.h"
 #include "support/streams/TestStreams.h"
-
-extern "C" {
-#include <libavutil/frame.h>
-}
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -522,31 +519,27 @@ void Interlaced(const QTemporaryDir& folder)
         return YCbCr{110 + 60 * wave, 128 + 20 * wave, 128 - 15 * wave};
     });
 
-    std::vector<AVFrame*> decoded;
+    std::vector<Frame> decoded;
     DecodeCarefully(path, [&](const ReferenceFrame& frame) {
         if (decoded.size() < 30)
-            decoded.push_back(av_frame_clone(frame.decoded));
+            decoded.emplace_back(av_frame_clone(frame.decoded));
     });
     std::vector<double> passMs;
-    AVFrame* given = av_frame_alloc();
+    const Frame given(av_frame_alloc());
     for (int run = 0; run < 5; ++run) {
         Deinterlacer deinterlacer;
         const auto start = Clock::now();
-        for (AVFrame* frame : decoded) {
-            AVFrame* copy = av_frame_clone(frame);
+        for (const Frame& frame : decoded) {
+            const Frame copy(av_frame_clone(frame.get()));
             deinterlacer.Take(*copy);
-            av_frame_free(&copy);
             while (deinterlacer.Give(*given))
-                av_frame_unref(given);
+                av_frame_unref(given.get());
         }
         deinterlacer.Finish();
         while (deinterlacer.Give(*given))
-            av_frame_unref(given);
+            av_frame_unref(given.get());
         passMs.push_back(MsSince(start) / double(decoded.size()));
     }
-    av_frame_free(&given);
-    for (AVFrame*& frame : decoded)
-        av_frame_free(&frame);
 
     std::vector<double> bare, play;
     for (int run = 0; run < 5; ++run) {

@@ -129,11 +129,12 @@ void FollowSize(AVStream* stream, const AVCodecContext& decoder, const AVFrame& 
     stream->codecpar->height = frame.height;
 }
 
-// Whether OpenCV's converter was made for this frame, as OpenCV hands it over to be converted.
+// Whether OpenCV's converter was made for this frame, as OpenCV hands it over to be converted,
+// and the frame holds all the rows it reads.
 bool MadeFor(const AVFrame& frame, int sliceHeight)
 {
     return frame.format == tap.sourceFormat && sliceHeight == tap.sourceHeight && frame.width <= tap.sourceWidth
-        && frame.height <= tap.sourceHeight;
+        && frame.height <= tap.sourceHeight && !tap.deinterlaced;
 }
 
 // Frames of more than 8 bits a sample. swscale's packed 8-bit RGB from them is two levels low
@@ -176,9 +177,9 @@ int ConvertToPlanes(const AVFrame& frame, int width, int height, int depth)
 
 // Converts the frame with a converter of our own into the picture OpenCV hands over: a frame
 // OpenCV's converter was not made for (another pixel format than the stream's first, which
-// swscale would misread), a deinterlaced one, shorter than what that converter reads, or a
-// deep one, which goes through planar RGB. The picture is the
-// frame's own size, as FollowSize keeps it.
+// swscale would misread, or a deinterlaced one, shorter than what that converter reads), or a
+// deep one, which goes through planar RGB. The picture is the frame's own size, as FollowSize
+// keeps it.
 int ConvertInto(const AVFrame& frame, uint8_t* const destination[], const int stride[])
 {
     if (!Deep(frame.format))
@@ -333,7 +334,7 @@ int sws_scale(SwsContext* converter, const uint8_t* const source[], const int so
               int sliceHeight, uint8_t* const destination[], const int destinationStride[])
 {
     if (tap.active && converter && converter == tap.converter && tap.frame && source[0] == tap.frame->data[0]
-        && (!MadeFor(*tap.frame, sliceHeight) || Deep(tap.frame->format) || tap.deinterlaced))
+        && (!MadeFor(*tap.frame, sliceHeight) || Deep(tap.frame->format)))
         return ConvertInto(*tap.frame, destination, destinationStride);
     return SwscalesScale()(converter, source, sourceStride, sliceY, sliceHeight, destination, destinationStride);
 }

@@ -10,17 +10,21 @@ extern "C" {
 }
 
 #include <string>
+#include <utility>
 
-Deinterlacer::~Deinterlacer()
+void Deinterlacer::GraphFree::operator()(AVFilterGraph* graph) const
 {
-    Reset();
+    avfilter_graph_free(&graph);
+}
+
+void Deinterlacer::FrameFree::operator()(AVFrame* frame) const
+{
+    av_frame_free(&frame);
 }
 
 void Deinterlacer::Reset()
 {
     Stop();
-    for (AVFrame* frame : ready_)
-        av_frame_free(&frame);
     ready_.clear();
     active_ = refused_ = false;
     width_ = height_ = 0, format_ = -1;
@@ -28,7 +32,7 @@ void Deinterlacer::Reset()
 
 bool Deinterlacer::Start(const AVFrame& frame)
 {
-    graph_ = avfilter_graph_alloc();
+    graph_.reset(avfilter_graph_alloc());
     if (!graph_)
         return false;
     // One thread: the decoder's own threads decode the next frames on the other cores meanwhile.
@@ -40,12 +44,12 @@ bool Deinterlacer::Start(const AVFrame& frame)
     AVFilterContext* deinterlace = nullptr;
     // One picture a frame; each frame's own field order; frames not flagged interlaced as they are.
     const bool made =
-        avfilter_graph_create_filter(&source_, avfilter_get_by_name("buffer"), "in", source.c_str(), nullptr, graph_) >= 0
+        avfilter_graph_create_filter(&source_, avfilter_get_by_name("buffer"), "in", source.c_str(), nullptr, graph_.get()) >= 0
         && avfilter_graph_create_filter(&deinterlace, avfilter_get_by_name("bwdif"), "bwdif",
-                                        "mode=send_frame:parity=auto:deint=interlaced", nullptr, graph_) >= 0
-        && avfilter_graph_create_filter(&sink_, avfilter_get_by_name("buffersink"), "out", nullptr, nullptr, graph_) >= 0
+                                        "mode=send_frame:parity=auto:deint=interlaced", nullptr, graph_.get()) >= 0
+        && avfilter_graph_create_filter(&sink_, avfilter_get_by_name("buffersink"), "out", nullptr, nullptr, graph_.get()) >= 0
         && avfilter_link(source_, 0, deinterlace, 0) >= 0 && avfilter_link(deinterlace, 0, sink_, 0) >= 0
-        && avfilter_graph_config(graph_, nullptr) >= 0;
+        && avfilter_graph_config(graph_.get(), nullptr) >= 0;
     if (!made) {
         Stop();
         return false;
@@ -56,18 +60,16 @@ bool Deinterlacer::Start(const AVFrame& frame)
 void Deinterlacer::Drain()
 {
     for (;;) {
-        AVFrame* made = av_frame_alloc();
-        if (!made || av_buffersink_get_frame(sink_, made) < 0) {
-            av_frame_free(&made);
+        FramePtr made(av_frame_alloc());
+        if (!made || av_buffersink_get_frame(sink_, made.get()) < 0)
             return;
-        }
-        ready_.push_back(made);
+        ready_.push_back(std::move(made));
     }
 }
 
 void Deinterlacer::Stop()
 {
-    avfilter_graph_free(&graph_);
+    graph_.reset();
     source_ = sink_ = nullptr;
 }
 
@@ -90,9 +92,9 @@ void Deinterlacer::Take(AVFrame& frame)
     // Shown as it is; a filter that failed is not asked again until the frames change.
     Stop();
     refused_ = true;
-    if (AVFrame* kept = av_frame_alloc()) {
-        av_frame_move_ref(kept, &frame);
-        ready_.push_back(kept);
+    if (FramePtr kept{av_frame_alloc()}) {
+        av_frame_move_ref(kept.get(), &frame);
+        ready_.push_back(std::move(kept));
     }
 }
 
@@ -111,10 +113,8 @@ bool Deinterlacer::Give(AVFrame& frame)
 {
     if (ready_.empty())
         return false;
-    AVFrame* next = ready_.front();
-    ready_.pop_front();
     av_frame_unref(&frame);
-    av_frame_move_ref(&frame, next);
-    av_frame_free(&next);
+    av_frame_move_ref(&frame, ready_.front().get());
+    ready_.pop_front();
     return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <memory>
 
 struct AVFilterContext;
 struct AVFilterGraph;
@@ -14,11 +15,6 @@ struct AVFrame;
 // small, in a format bwdif lacks, or when the filter fails) is passed on as it is.
 class Deinterlacer {
 public:
-    Deinterlacer() = default;
-    ~Deinterlacer();
-    Deinterlacer(const Deinterlacer&) = delete;
-    Deinterlacer& operator=(const Deinterlacer&) = delete;
-
     // Whether frames are to go through it: from the first interlaced frame on, every one does,
     // so that a stream mixing both keeps its order.
     bool Active() const { return active_; }
@@ -40,11 +36,19 @@ private:
     void Drain();
     void Stop();
 
-    AVFilterGraph* graph_ = nullptr;
+    struct GraphFree {
+        void operator()(AVFilterGraph* graph) const;
+    };
+    struct FrameFree {
+        void operator()(AVFrame* frame) const;
+    };
+    using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
+
+    std::unique_ptr<AVFilterGraph, GraphFree> graph_;
     AVFilterContext* source_ = nullptr;
     AVFilterContext* sink_ = nullptr;
     int width_ = 0, height_ = 0, format_ = -1;  // of the frames the filter is for
     bool refused_ = false;  // bwdif can't take them
     bool active_ = false;
-    std::deque<AVFrame*> ready_;
+    std::deque<FramePtr> ready_;
 };

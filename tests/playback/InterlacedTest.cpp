@@ -79,10 +79,10 @@ Encoding Interlaced(const char* encoder, int width, int height, AVFieldOrder ord
     if (height <= 576)
         encoding.matrix = AVCOL_SPC_SMPTE170M, encoding.primaries = AVCOL_PRI_SMPTE170M,
         encoding.transfer = AVCOL_TRC_SMPTE170M;
-    encoding.encoderOptions = std::string(encoder) == "libx264"
-        ? std::vector<std::pair<std::string, std::string>>{{"preset", "veryfast"}, {"crf", "16"}}
-        : std::string(encoder) == "mpeg2video" ? std::vector<std::pair<std::string, std::string>>{{"b", "9000000"}}
-                                               : std::vector<std::pair<std::string, std::string>>{};
+    if (std::string(encoder) == "libx264")
+        encoding.encoderOptions = {{"preset", "veryfast"}, {"crf", "16"}};
+    else if (std::string(encoder) == "mpeg2video")
+        encoding.encoderOptions = {{"b", "9000000"}};
     return encoding;
 }
 
