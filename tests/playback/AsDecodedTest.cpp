@@ -181,7 +181,7 @@ std::function<Row(const TestVideoFolder&)> SizeChange(std::string encoder, std::
 
         PlayVideo(path);
 
-        const QImage shown = videowindow::ShownPicture();
+        const QImage shown = videowindow::ShownPicture(QSize(reference.cols, reference.rows));
         const std::string size = " " + std::to_string(reference.cols) + "x" + std::to_string(reference.rows);
         if (shown.size() != QSize(reference.cols, reference.rows))
             return Row{size, " " + std::to_string(shown.width()) + "x" + std::to_string(shown.height()), 255};

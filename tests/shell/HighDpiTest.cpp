@@ -9,7 +9,6 @@
 
 #include <QGuiApplication>
 #include <QScreen>
-#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -62,8 +61,7 @@ TEST_P(HighDpi, EveryPixelTheScreenCanShow)
     playback_module::PlayVideo(path);
 
     // An X window takes its new size once the server has answered.
-    static_cast<void>(QTest::qWaitFor([&] { return videowindow::ShownPicture().size() == screen.shown; }, 5000));
-    const QImage shown = videowindow::ShownPicture();
+    const QImage shown = videowindow::ShownPicture(screen.shown);
     const QRect window = videowindow::Find()->frameGeometry();
     EXPECT_EQ(shown.size(), screen.shown);
     EXPECT_TRUE(QGuiApplication::primaryScreen()->availableGeometry().contains(window))

@@ -11,7 +11,6 @@
 
 #include <QGuiApplication>
 #include <QScreen>
-#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -83,8 +82,7 @@ TEST_P(ScreenFit, WholePictureOnTheScreen)
     const auto look = [&] {
         // An X window takes its new size once the server has answered: wait for that (what
         // if it never does is checked below).
-        static_cast<void>(QTest::qWaitFor([&] { return videowindow::ShownPicture().size() == fit.shown; }, 5000));
-        shown = videowindow::ShownPicture();
+        shown = videowindow::ShownPicture(fit.shown);
         window = videowindow::Find()->frameGeometry();
     };
     if (fit.cameraModes) {

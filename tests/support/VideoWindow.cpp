@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QGraphicsView>
 #include <QImage>
+#include <QTest>
 
 #include <cstdlib>
 
@@ -46,6 +47,12 @@ QImage ShownPicture()
     if (!view)
         return {};
     return view->viewport()->grab().toImage();
+}
+
+QImage ShownPicture(QSize size)
+{
+    static_cast<void>(QTest::qWaitFor([size] { return ShownPicture().size() == size; }, 5000));
+    return ShownPicture();
 }
 
 std::optional<QColor> ShownColour()

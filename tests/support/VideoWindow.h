@@ -18,6 +18,9 @@ bool IsShown();
 std::optional<QColor> ShownColour();
 // The picture as shown, at the size shown; null while no window shows a picture.
 QImage ShownPicture();
+// The same once the window shows a picture of the size given: a window takes a new size as its
+// events are serviced, so they are, for a few seconds at most.
+QImage ShownPicture(QSize size);
 // What the main event loop does after a user closed the window: it is deleted then.
 void CloseAsUser();
 void DeletePendingWindows();
