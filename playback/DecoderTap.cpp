@@ -51,13 +51,17 @@ struct Tap {
     int shownWidth = 0, shownHeight = 0;
 };
 
+// Planes of a picture, as swscale's planar formats have them.
+using Planes = std::array<cv::Mat, 3>;
+
 // A converter of our own, for frames OpenCV's converter was not made for or converts poorly,
 // what it was made for (the frame's width, height and format, and the width, height and format
-// it converts to), and the planes it converts deep frames into.
+// it converts to), the planes it converts deep frames into, and an HDR frame's samples.
 struct OwnConverter {
     SwsContext* context = nullptr;
     std::array<int, 6> madeFor{};
     Planes planes;
+    YcbcrPlanes hdr;
 
     ~OwnConverter() { sws_freeContext(context); }
 };
@@ -161,9 +165,9 @@ int Convert(const AVFrame& frame, int width, int height, AVPixelFormat format, u
     return SwscalesScale()(own.context, frame.data, frame.linesize, 0, frame.height, destination, stride);
 }
 
-// Converts the frame to swscale's planar RGB at the size and depth given (CV_8U or CV_16U), in
-// own.planes.
-int ConvertToPlanes(const AVFrame& frame, int width, int height, int depth)
+// Converts the frame to a planar format without subsampling at the size given, 8 or 16 bits a
+// sample (CV_8U or CV_16U), in own.planes.
+int ConvertToPlanes(const AVFrame& frame, int width, int height, int depth, AVPixelFormat format)
 {
     uint8_t* planes[4] = {};
     int strides[4] = {};
@@ -172,7 +176,24 @@ int ConvertToPlanes(const AVFrame& frame, int width, int height, int depth)
         planes[i] = own.planes[i].data;
         strides[i] = int(own.planes[i].step);
     }
-    return Convert(frame, width, height, depth == CV_8U ? AV_PIX_FMT_GBRP : AV_PIX_FMT_GBRP16, planes, strides);
+    return Convert(frame, width, height, format, planes, strides);
+}
+
+// Whether the frame's samples can be read as they are: planar Y'CbCr in 16-bit words of the
+// machine's order, chroma at most halved across and down.
+bool PlanarDeep(const AVFrame& frame)
+{
+    const AVPixFmtDescriptor* layout = av_pix_fmt_desc_get(AVPixelFormat(frame.format));
+    if (!layout || layout->nb_components < 3 || (layout->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_BE))
+        || !(layout->flags & AV_PIX_FMT_FLAG_PLANAR) || layout->log2_chroma_w > 1 || layout->log2_chroma_h > 1)
+        return false;
+    for (int i = 0; i < 3; ++i) {
+        const AVComponentDescriptor& component = layout->comp[i];
+        if (component.plane != i || component.step != 2 || component.shift != 0 || component.offset != 0
+            || component.depth <= 8)
+            return false;
+    }
+    return true;
 }
 
 // Converts the frame with a converter of our own into the picture OpenCV hands over: a frame
@@ -184,7 +205,7 @@ int ConvertInto(const AVFrame& frame, uint8_t* const destination[], const int st
 {
     if (!Deep(frame.format))
         return Convert(frame, tap.shownWidth, tap.shownHeight, AV_PIX_FMT_BGR24, destination, stride);
-    const int converted = ConvertToPlanes(frame, tap.shownWidth, tap.shownHeight, CV_8U);
+    const int converted = ConvertToPlanes(frame, tap.shownWidth, tap.shownHeight, CV_8U, AV_PIX_FMT_GBRP);
     cv::Mat picture(tap.shownHeight, tap.shownWidth, CV_8UC3, destination[0], std::size_t(stride[0]));
     cv::merge(std::vector<cv::Mat>{own.planes[1], own.planes[0], own.planes[2]}, picture);
     return converted;
@@ -249,12 +270,36 @@ StreamLight DecodedLight()
     return light;
 }
 
-const Planes* HdrPicture()
+const YcbcrPlanes* HdrPicture()
 {
-    if (!tap.active || !tap.frame || !StreamLight{FrameTransfer(*tap.frame)}.Hdr()
-        || ConvertToPlanes(*tap.frame, tap.frame->width, tap.frame->height, CV_16U) <= 0)
+    if (!tap.active || !tap.frame || !StreamLight{FrameTransfer(*tap.frame)}.Hdr())
         return nullptr;
-    return &own.planes;
+    const AVFrame& frame = *tap.frame;
+    YcbcrPlanes& hdr = own.hdr;
+    hdr.colour = FrameColour();
+    if (PlanarDeep(frame)) {
+        const AVPixFmtDescriptor& layout = *av_pix_fmt_desc_get(AVPixelFormat(frame.format));
+        hdr.depth = layout.comp[0].depth;
+        const auto plane = [&](int i, int shiftX, int shiftY) {
+            return cv::Mat((frame.height + (1 << shiftY) - 1) >> shiftY, (frame.width + (1 << shiftX) - 1) >> shiftX,
+                           CV_16UC1, frame.data[i], std::size_t(frame.linesize[i]));
+        };
+        hdr.luma = plane(0, 0, 0);
+        hdr.blueDifference = plane(1, layout.log2_chroma_w, layout.log2_chroma_h);
+        hdr.redDifference = plane(2, layout.log2_chroma_w, layout.log2_chroma_h);
+        return &hdr;
+    }
+    if (ConvertToPlanes(frame, frame.width, frame.height, CV_16U, AV_PIX_FMT_YUV444P16) <= 0)
+        return nullptr;
+    // In the range the converter made them in.
+    int *inverseTable = nullptr, *table = nullptr;
+    int sourceRange = 0, range = 0, brightness = 0, contrast = 0, saturation = 0;
+    sws_getColorspaceDetails(own.context, &inverseTable, &sourceRange, &table, &range, &brightness, &contrast,
+                             &saturation);
+    hdr.colour.fullRange = range != 0;
+    hdr.depth = 16;
+    hdr.luma = own.planes[0], hdr.blueDifference = own.planes[1], hdr.redDifference = own.planes[2];
+    return &hdr;
 }
 
 bool FileEnded()

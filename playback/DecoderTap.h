@@ -2,7 +2,6 @@
 
 #include <opencv2/core.hpp>
 
-#include <array>
 #include <optional>
 
 // What playback learns, and mends, by standing between OpenCV's FFmpeg back end and FFmpeg.
@@ -30,7 +29,7 @@
 // - a read() that fails after reading a packet failed at a packet its decoder rejected, and
 //   the next read() carries on after it;
 // - grab() reads and decodes the next frame without converting it, and the decoded frame stays
-//   as it is until the next grab() (HdrPicture converts it);
+//   as it is until the next grab() (HdrPicture reads it);
 // - grab() first asks avcodec_receive_frame for a frame left from the last packet, reads the
 //   next packet when it says EAGAIN, and at the file's end sends the decoder an empty packet and
 //   asks once more each grab(): so the frames given to it may be others than the decoder's (the
@@ -78,15 +77,20 @@ void TapFile(std::optional<StreamColour> container);
 // it, else as the container says. Unspecified for anything else.
 StreamLight DecodedLight();
 
-// R'G'B' as swscale's planar RGB has it: green, blue and red planes.
-using Planes = std::array<cv::Mat, 3>;
+// An HDR frame's Y'CbCr samples: 16-bit words, depth bits of each used; the chroma planes at the
+// luma's size, or at half of it across (4:2:2), or across and down (4:2:0).
+struct YcbcrPlanes {
+    cv::Mat luma, blueDifference, redDifference;  // CV_16UC1
+    int depth = 16;
+    StreamColour colour{};
+};
 
-// The frame this thread grabbed last from the tapped file, when its light is HDR, converted now
-// to R'G'B' at 16 bits a sample (white at 255 x 256, as swscale makes it) at its own size: read
-// that way, the decoder's 10 or 12 bits are kept, where OpenCV's 8-bit picture would band
-// them, and OpenCV's conversion and copy of it are saved. Null for any other frame, which
-// retrieve() gives.
-const Planes* HdrPicture();
+// The frame this thread grabbed last from the tapped file, when its light is HDR: its samples as
+// the decoder made them, planar at 9 to 16 bits, or else converted to 4:4:4 at 16 bits. Read
+// that way, the decoder's 10 or 12 bits are kept, where OpenCV's 8-bit picture would band them,
+// and OpenCV's conversion and copy of it are saved. Valid until the next grab(); null for any
+// other frame, which retrieve() gives.
+const YcbcrPlanes* HdrPicture();
 
 // After a read of the tapped file failed: whether the file has no more frames. True when the
 // failed read reached the file's end or a demuxer error, or read no packet; false when the

@@ -209,7 +209,7 @@ void FrameReader::Read(Shared& shared, const VideoSource& source, cv::Size room,
         for (bool first = true; videoCapture.isOpened(); first = false) {
             // A file's frame is taken from OpenCV unless it is HDR, which the tap gives at the
             // decoder's depth instead.
-            const Planes* hdr = nullptr;
+            const YcbcrPlanes* hdr = nullptr;
             bool read = false;
             if (fromCamera) {
                 read = ReadCameraFrame(videoCapture, waitable, first, frame, abandoned);

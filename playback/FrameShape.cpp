@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <utility>
-#include <vector>
 
 FrameShaper::FrameShaper(const FrameShape& shape, cv::Size room, double pixelRatio)
     : shape_(shape)
@@ -58,43 +57,44 @@ void FrameShaper::UseLight(const StreamLight& light)
         toneMapper_.reset();
 }
 
-bool FrameShaper::Reshaped() const
+void FrameShaper::Shape(const YcbcrPlanes& frame, cv::Mat& picture)
 {
-    const cv::Size averaged = blockSize_ > 1 ? plannedFor_ / blockSize_ : plannedFor_;
-    return blockSize_ > 1 || blur_.area() > 1 || averaged != scaledSize_ || shape_.clockwiseDegrees != 0;
-}
-
-void FrameShaper::Shape(const Planes& frame, cv::Mat& picture)
-{
-    if (frame[0].size() != plannedFor_)
-        Plan(frame[0].size());
-    if (toneMapper_ && !Reshaped()) {
-        toneMapper_->Map(frame, picture);
+    const cv::Size stored = frame.luma.size();
+    if (stored != plannedFor_)
+        Plan(stored);
+    const bool halvedChroma = frame.blueDifference.cols < stored.width && frame.blueDifference.rows < stored.height;
+    const int box = blockSize_ % 2 == 0 && halvedChroma ? 2 : 1;
+    if (blockSize_ == box && blur_.area() == 1 && stored / box == scaledSize_ && shape_.clockwiseDegrees == 0) {
+        toneMapper_->Map(frame, box, picture);
         return;
     }
-    cv::merge(std::vector<cv::Mat>{frame[1], frame[0], frame[2]}, merged_);
-    Shape(merged_, picture);
+    toneMapper_->Map(frame, box, mapped_);
+    Reshape(mapped_, blockSize_ / box, picture);
 }
 
 void FrameShaper::Shape(cv::Mat& frame, cv::Mat& picture)
 {
     if (frame.size() != plannedFor_)
         Plan(frame.size());
-
-    const bool average = blockSize_ > 1, blur = blur_.area() > 1;
-    const bool scale = (average ? frame.size() / blockSize_ : frame.size()) != scaledSize_;
-    const int turn = shape_.clockwiseDegrees;
-    int steps = int(average) + int(blur) + int(scale) + int(turn != 0) + int(toneMapper_.has_value());
-    if (steps == 0) {
+    if (blockSize_ == 1 && blur_.area() == 1 && frame.size() == scaledSize_ && shape_.clockwiseDegrees == 0) {
         cv::swap(frame, picture);
         return;
     }
+    Reshape(frame, blockSize_, picture);
+}
+
+void FrameShaper::Reshape(const cv::Mat& frame, int block, cv::Mat& picture)
+{
+    const bool average = block > 1, blur = blur_.area() > 1;
+    const bool scale = (average ? frame.size() / block : frame.size()) != scaledSize_;
+    const int turn = shape_.clockwiseDegrees;
+    int steps = int(average) + int(blur) + int(scale) + int(turn != 0);
     // Each step reads the last one's result; the last step writes the picture itself.
     const cv::Mat* from = &frame;
     const auto into = [&](cv::Mat& between) -> cv::Mat& { return --steps == 0 ? picture : between; };
     if (average) {
         cv::Mat& to = into(averaged_);
-        cv::resize(*from, to, frame.size() / blockSize_, 0, 0, cv::INTER_AREA);
+        cv::resize(*from, to, frame.size() / block, 0, 0, cv::INTER_AREA);
         from = &to;
     }
     if (blur) {
@@ -113,8 +113,5 @@ void FrameShaper::Shape(cv::Mat& frame, cv::Mat& picture)
                    turn == 90    ? cv::ROTATE_90_CLOCKWISE
                    : turn == 180 ? cv::ROTATE_180
                                  : cv::ROTATE_90_COUNTERCLOCKWISE);
-        from = &to;
     }
-    if (toneMapper_)
-        toneMapper_->Map(*from, picture);
 }

@@ -23,23 +23,24 @@ public:
     // the screen's own resolution: the size the window has, times that.
     FrameShaper(const FrameShape& shape, cv::Size room, double pixelRatio = 1);
 
-    // How the frames' light is meant, as the decoder reports it: HDR is mapped for the screen,
-    // after the frame has been scaled and turned, so a 4K film on a 1080p screen pays for 1080p.
-    // HDR frames come at the decoder's depth (HdrPicture), and are shaped at it.
+    // How the frames' light is meant, as the decoder reports it: HDR frames (HdrPicture) are
+    // mapped for the screen.
     void UseLight(const StreamLight& light);
 
     // Makes picture the frame as it is to be shown. A frame shown as stored costs nothing: the
     // two swap their buffers. Otherwise frame is left as it was.
     void Shape(cv::Mat& frame, cv::Mat& picture);
-    // The same for an HDR frame's planes at the decoder's depth (HdrPicture), mapped as they are
-    // where that is all it takes, else shaped at that depth first.
-    void Shape(const Planes& frame, cv::Mat& picture);
+    // The same for an HDR frame's samples: its light is mapped first, where the picture is to be
+    // smaller, at half the frame's size as the mapping averages 4:2:0 frames' pixels 2x2, so a 4K
+    // film on a 1080p screen pays for 1080p; any other scaling and turning follow in 8 bits.
+    void Shape(const YcbcrPlanes& frame, cv::Mat& picture);
 
 private:
     // Decides, for frames of the stored size, what size to scale them to before turning.
     void Plan(cv::Size stored);
-    // Whether frames of the planned size change size or turn.
-    bool Reshaped() const;
+    // Averages blocks of block x block pixels, blurs, scales and turns from into picture, as
+    // planned for a frame block times larger than from.
+    void Reshape(const cv::Mat& from, int block, cv::Mat& picture);
 
     FrameShape shape_;
     cv::Size room_;
@@ -51,5 +52,5 @@ private:
     StreamLight light_;
     std::optional<ToneMapper> toneMapper_;  // for HDR light
     // Between the steps, kept from frame to frame so that their memory is allocated once.
-    cv::Mat merged_, averaged_, blurred_, scaled_, turned_;
+    cv::Mat mapped_, averaged_, blurred_, scaled_, turned_;
 };

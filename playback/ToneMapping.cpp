@@ -4,28 +4,12 @@ extern "C" {
 #include <libavutil/pixfmt.h>
 }
 
-#include <opencv2/core/hal/intrin.hpp>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <type_traits>
+#include <utility>
 
 namespace {
-
-// The transfer is looked up by 16-bit sample, as swscale's planar RGB gives it: near black, a
-// saturated colour's weakest channel is the small difference of BT.2020 channels, which a
-// coarser code would leave several screen levels off. swscale's 16-bit white is 255 x 256.
-constexpr int samples = 65536;
-constexpr double sampleWhite = 255 * 256;
-// The screen's curve is looked up by the light's own floating-point bits, 512 steps an octave
-// down to 2^-24: a step is a fifth of a percent of the light, a fifth of a screen level at most,
-// the table stays in the first-level cache, and no power is taken per pixel.
-constexpr int encodeShift = 14;                          // a float's bits below those
-constexpr std::int32_t encodeOffset = (127 - 24) << 9;   // 2^-24, the first step
-constexpr int encodeSteps = (127 << 9) - encodeOffset;   // 1.0, the last
-// HLG's system gamma is looked up by scene luminance in these steps.
-constexpr int luminanceSteps = 1 << 14;
 
 constexpr double referenceWhiteNits = 203;  // ITU-R BT.2408
 constexpr double unknownPeakNits = 1000;
@@ -33,14 +17,6 @@ constexpr double unknownPeakNits = 1000;
 // Highlights are compressed from this much of reference white on. Below it every pixel is
 // shown as mastered; reference white itself comes out at 98% of the screen's white (252 of 255).
 constexpr double knee = 0.95;
-
-// An 8x8 ordered dither (Bayer's), in 256ths of a screen level: added before the fraction is
-// dropped, it turns a fraction into that share of pixels one level up.
-constexpr std::uint8_t dither[8][8] = {
-    {2, 130, 34, 162, 10, 138, 42, 170},   {194, 66, 226, 98, 202, 74, 234, 106},
-    {50, 178, 18, 146, 58, 186, 26, 154},  {242, 114, 210, 82, 250, 122, 218, 90},
-    {14, 142, 46, 174, 6, 134, 38, 166},   {206, 78, 238, 110, 198, 70, 230, 102},
-    {62, 190, 30, 158, 54, 182, 22, 150},  {254, 126, 222, 94, 246, 118, 214, 86}};
 
 // SMPTE ST 2084: nits from a PQ code value (0 to 1).
 double PqNits(double code)
@@ -77,46 +53,88 @@ cv::Matx33d Bt2020ToBt709()
     return RgbToXyz(bt709).inv() * RgbToXyz(bt2020);
 }
 
-// A sample as a 16-bit one.
-inline int Code(std::uint16_t sample)
+// A value of 0 to 65504 as the bits of the nearest half-precision float: the float's exponent
+// rebased, as hdr_rows' FromHalf undoes it.
+std::uint32_t HalfBits(double value)
 {
-    return sample;
+    const float rebased = float(value) * 0x1p-112f;
+    std::uint32_t bits;
+    std::memcpy(&bits, &rebased, sizeof bits);
+    return (bits + (1 << 12)) >> 13;
 }
-inline int Code(std::uint8_t sample)
+
+// The middle of a step of values looked up by their float bits, 2^bits steps an octave from
+// 2^-24 on (hdr_rows::OctaveStep).
+double MiddleOfStep(int step, int bits)
 {
-    return sample << 8;
+    const std::int32_t floatBits = (step + ((127 - hdr_rows::octaves) << bits)) << (23 - bits) | 1 << (22 - bits);
+    float value;
+    std::memcpy(&value, &floatBits, sizeof value);
+    return std::min(double(value), 1.0);
+}
+
+// Luma weights (red, blue) of a Y'CbCr matrix (an AVColorSpace); HDR's own, BT.2020's, unless
+// the stream says another.
+std::pair<double, double> LumaWeights(int matrix)
+{
+    switch (matrix) {
+    case AVCOL_SPC_BT709:
+        return {0.2126, 0.0722};
+    case AVCOL_SPC_FCC:
+        return {0.30, 0.11};
+    case AVCOL_SPC_BT470BG:
+    case AVCOL_SPC_SMPTE170M:
+        return {0.299, 0.114};
+    case AVCOL_SPC_SMPTE240M:
+        return {0.212, 0.087};
+    default:
+        return {0.2627, 0.0593};
+    }
+}
+
+// The processor's fastest build of the inner loop.
+decltype(&hdr_rows::portable::MapRows) FastestRows()
+{
+#if defined(__x86_64__)
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))
+        return hdr_rows::avx2::MapRows;
+#endif
+    return hdr_rows::portable::MapRows;
 }
 
 }  // namespace
 
 ToneMapper::ToneMapper(const StreamLight& light)
-    : hlg_(light.transfer == AVCOL_TRC_ARIB_STD_B67)
-    , bt2020_(light.primaries != AVCOL_PRI_BT709)
-    , toBt709_(Bt2020ToBt709())
-    , light_(samples)
-    , encode_(encodeSteps + 1)
+    : transfer_(hdr_rows::transferSteps + 1)
+    , encode_((hdr_rows::octaves << hdr_rows::encodeBits) + 2)
+    , mapRows_(FastestRows())
 {
+    const bool hlg = light.transfer == AVCOL_TRC_ARIB_STD_B67;
     const double peakNits = light.peakNits > 0 ? light.peakNits : unknownPeakNits;
     // PQ's code is display light, here relative to reference white; HLG's is scene light, which
     // its system gamma turns into display light pixel by pixel.
-    for (int sample = 0; sample < samples; ++sample) {
-        const double code = std::min(sample / sampleWhite, 1.0);
-        light_[sample] = float(hlg_ ? HlgScene(code) : PqNits(code) / referenceWhiteNits);
-    }
-    if (hlg_) {
+    const auto lightOf = [&](int step) {
+        const double code = double(std::min(step, hdr_rows::transferSteps)) / hdr_rows::transferSteps;
+        return hlg ? HlgScene(code) : PqNits(code) / referenceWhiteNits;
+    };
+    for (int step = 0; step <= hdr_rows::transferSteps; ++step)
+        transfer_[step] = HalfBits(lightOf(step)) | HalfBits(lightOf(step + 1) - lightOf(step)) << 16;
+    if (hlg) {
         // ITU-R BT.2100's HLG OOTF: display light = peak x Ys^(gamma - 1) x scene light.
         const double gamma = 1.2 + 0.42 * std::log10(peakNits / 1000);
-        systemGamma_.resize(luminanceSteps + 1);
-        for (int i = 0; i <= luminanceSteps; ++i)
-            systemGamma_[i] = float(peakNits / referenceWhiteNits * std::pow(double(i) / luminanceSteps, gamma - 1));
+        systemGamma_.resize((hdr_rows::octaves << hdr_rows::systemGammaBits) + 1);
+        for (int step = 0; step < int(systemGamma_.size()); ++step)
+            systemGamma_[step] = float(peakNits / referenceWhiteNits
+                                       * std::pow(MiddleOfStep(step, hdr_rows::systemGammaBits), gamma - 1));
     }
-    // ITU-R BT.1886's inverse, black at 0: code = light^(1/2.4), at the middle of each step.
-    for (int i = 1; i <= encodeSteps; ++i) {
-        const std::int32_t bits = (i + encodeOffset) << encodeShift | 1 << (encodeShift - 1);
-        float light;
-        std::memcpy(&light, &bits, sizeof light);
-        encode_[i] = std::uint16_t(std::lround(256 * 255 * std::pow(std::min(double(light), 1.0), 1 / 2.4)));
+    if (light.primaries != AVCOL_PRI_BT709) {
+        const cv::Matx33d m = Bt2020ToBt709();
+        toBt709_.assign(m.val, m.val + 9);
     }
+    // ITU-R BT.1886's inverse, black at 0: code = light^(1/2.4). Below 2^-24, black.
+    for (int step = 1; step < int(encode_.size()) - 1; ++step)
+        encode_[step] = std::uint16_t(
+            std::lround(256 * 255 * std::pow(MiddleOfStep(step, hdr_rows::encodeBits), 1 / 2.4)));
     knee_ = float(knee);
     // The curve reaches the screen's white at the peak; a peak no brighter than the knee leaves
     // nothing to compress.
@@ -130,147 +148,47 @@ ToneMapper::ToneMapper(const StreamLight& light)
 // exactly at the peak, so no highlight the stream holds is clipped. It acts on the largest of
 // red, green and blue, and the others follow in proportion, which keeps hue and saturation: a
 // bright red stays red instead of turning orange as clipped channels do.
-//
-// Four pixels at a time (OpenCV's universal intrinsics): the tables give each channel's light,
-// and the rest is a few vector operations on all four, none where none is needed.
-template <typename Sample>
-void ToneMapper::MapRows(const Samples& samples, cv::Mat& picture, int first, int last) const
+void ToneMapper::Map(const YcbcrPlanes& frame, int box, cv::Mat& picture) const
 {
-    using namespace cv;
-    const v_float32x4 zero = v_setzero_f32(), unit = v_setall_f32(1), knee = v_setall_f32(knee_);
-    const v_float32x4 kneeWidth = v_setall_f32(1 - knee_), perKneeWidth = v_setall_f32(1 / (1 - knee_));
-    const v_float32x4 perWhiteSquared = v_setall_f32(1 / (curveWhite_ * curveWhite_));
-    const v_float32x4 outsideAllowed = v_setall_f32(0.05f);
-    const v_float32x4 blueWeight = v_setall_f32(0.0722f), greenWeight = v_setall_f32(0.7152f),
-                      redWeight = v_setall_f32(0.2126f);
-    const v_float32x4 sceneBlue = v_setall_f32(0.0593f), sceneGreen = v_setall_f32(0.6780f),
-                      sceneRed = v_setall_f32(0.2627f);  // BT.2020's luminance, for HLG
-    const v_float32x4 luminanceScale = v_setall_f32(luminanceSteps);
-    const v_int32x4 firstStep = v_setall_s32(encodeOffset), lowestStep = v_setzero_s32();
-    const Matx33f& m = toBt709_;
-    const float* const light = light_.data();
-    const float* const systemGamma = systemGamma_.data();
-    const std::uint16_t* const encode = encode_.data();
-    const bool hlg = hlg_, bt2020 = bt2020_;
-    const int width = picture.cols, step = samples.step;
-    for (int y = first; y < last; ++y) {
-        const Sample* const row[3] = {samples.blue.ptr<Sample>(y), samples.green.ptr<Sample>(y),
-                                      samples.red.ptr<Sample>(y)};
-        std::uint8_t* out = picture.ptr<std::uint8_t>(y);
-        // The dither of this row, for pixels at x % 8 from 0 and from 4.
-        const std::uint8_t* const threshold = dither[y & 7];
-        const v_int32x4 pattern[2] = {v_int32x4(threshold[0], threshold[1], threshold[2], threshold[3]),
-                                      v_int32x4(threshold[4], threshold[5], threshold[6], threshold[7])};
-        // Four pixels from x on, count of them (four but at the row's end, where the rest are
-        // taken as copies of its last pixel, and not written).
-        const auto mapFour = [&](int x, auto count) {
-            const int at[4] = {step * x, step * (x + std::min(1, count - 1)), step * (x + std::min(2, count - 1)),
-                               step * (x + count - 1)};
-            const auto channel = [&](int c) {
-                const Sample* const in = row[c];
-                return v_float32x4(light[Code(in[at[0]])], light[Code(in[at[1]])], light[Code(in[at[2]])],
-                                   light[Code(in[at[3]])]);
-            };
-            v_float32x4 b = channel(0), g = channel(1), r = channel(2);
-            if (hlg) {
-                alignas(16) std::int32_t luminance[4];
-                v_store_aligned(luminance,
-                                v_round(v_min(r * sceneRed + g * sceneGreen + b * sceneBlue, unit) * luminanceScale));
-                const v_float32x4 gain(systemGamma[luminance[0]], systemGamma[luminance[1]],
-                                       systemGamma[luminance[2]], systemGamma[luminance[3]]);
-                b = b * gain, g = g * gain, r = r * gain;
-            }
-            if (bt2020) {
-                const v_float32x4 red = v_setall_f32(m(0, 0)) * r + v_setall_f32(m(0, 1)) * g + v_setall_f32(m(0, 2)) * b;
-                const v_float32x4 green = v_setall_f32(m(1, 0)) * r + v_setall_f32(m(1, 1)) * g + v_setall_f32(m(1, 2)) * b;
-                b = v_setall_f32(m(2, 0)) * r + v_setall_f32(m(2, 1)) * g + v_setall_f32(m(2, 2)) * b;
-                r = red, g = green;
-            }
-            // Outside BT.709: desaturated towards its own luminance until it is no further out
-            // than a twentieth of that, which is then clipped. So BT.709's own primaries, which
-            // the stream's quantisation leaves a little outside, stay pure. (Most pixels are
-            // inside and below the knee: four such pixels skip both steps.)
-            const v_float32x4 lowest = v_min(b, v_min(g, r));
-            if (v_check_any(lowest < zero)) {
-                const v_float32x4 luminance = b * blueWeight + g * greenWeight + r * redWeight;
-                const v_float32x4 allowed = luminance * outsideAllowed;
-                const v_float32x4 outside = lowest < zero - allowed;
-                if (v_check_any(outside)) {
-                    const v_float32x4 toward = v_select(
-                        outside, v_select(luminance > zero, (luminance + allowed) / (luminance - lowest), zero), unit);
-                    b = luminance + toward * (b - luminance);
-                    g = luminance + toward * (g - luminance);
-                    r = luminance + toward * (r - luminance);
-                }
-            }
-            // Highlights compressed.
-            const v_float32x4 highest = v_max(b, v_max(g, r));
-            if (v_check_any(highest > knee)) {
-                const v_float32x4 u = v_max(highest - knee, zero) * perKneeWidth;
-                const v_float32x4 scale = v_select(
-                    highest > knee,
-                    (knee * (unit + u) + kneeWidth * u * (unit + u * perWhiteSquared)) / ((unit + u) * highest),
-                    unit);
-                b = b * scale, g = g * scale, r = r * scale;
-            }
-            // For the screen: the code of each channel's light, dithered to 8 bits.
-            const auto step = [&](const v_float32x4& light) {
-                const v_int32x4 bits = v_reinterpret_as_s32(v_min(v_max(light, zero), unit));
-                return v_max(v_shr<encodeShift>(bits) - firstStep, lowestStep);
-            };
-            alignas(16) std::int32_t steps[3][4];
-            v_store_aligned(steps[0], step(b));
-            v_store_aligned(steps[1], step(g));
-            v_store_aligned(steps[2], step(r));
-            // Dithered, and a pixel's three bytes in one four-byte word; each word is stored whole,
-            // its fourth byte overwritten by the next pixel's, but the row's last pixel's.
-            const auto screen = [&](int c) {
-                const v_int32x4 code(encode[steps[c][0]], encode[steps[c][1]], encode[steps[c][2]], encode[steps[c][3]]);
-                return v_shr<8>(code + pattern[x & 4 ? 1 : 0]);
-            };
-            alignas(16) std::uint32_t words[4];
-            v_store_aligned(words, v_reinterpret_as_u32(screen(0) | v_shl<8>(screen(1)) | v_shl<16>(screen(2))));
-            for (int i = 0; i < count; ++i) {
-                std::uint8_t* const pixel = out + 3 * (x + i);
-                if (x + i + 1 < width)
-                    std::memcpy(pixel, &words[i], 4);
-                else
-                    std::memcpy(pixel, &words[i], 3);
-            }
-        };
-        int x = 0;
-        for (; x + 4 < width; x += 4)  // the row's last pixel is written byte by byte
-            mapFour(x, std::integral_constant<int, 4>());
-        mapFour(x, width - x);
-    }
-}
+    const cv::Mat& luma = frame.luma;
+    picture.create(luma.rows / box, luma.cols / box, CV_8UC3);
 
-template <typename Sample>
-void ToneMapper::MapAll(const Samples& samples, cv::Mat& picture) const
-{
+    hdr_rows::Job job{};
+    job.luma = luma.ptr<std::uint16_t>();
+    job.blueDifference = frame.blueDifference.ptr<std::uint16_t>();
+    job.redDifference = frame.redDifference.ptr<std::uint16_t>();
+    job.lumaStep = std::ptrdiff_t(luma.step1());
+    job.chromaStep = std::ptrdiff_t(frame.blueDifference.step1());
+    job.lumaWidth = luma.cols, job.lumaHeight = luma.rows;
+    job.chromaShiftX = frame.blueDifference.cols < luma.cols ? 1 : 0;
+    job.chromaShiftY = frame.blueDifference.rows < luma.rows ? 1 : 0;
+    job.box = box;
+    job.picture = picture.data;
+    job.pictureStep = std::ptrdiff_t(picture.step);
+    job.width = picture.cols, job.height = picture.rows;
+
+    // The samples' own range: limited, as video mostly is, 16 to 235 (240 for chroma) at 8 bits
+    // and as many times more at more; or full.
+    const double unit = std::ldexp(1.0, frame.depth - 8);
+    const double lumaBlack = frame.colour.fullRange ? 0 : 16 * unit;
+    const double lumaRange = frame.colour.fullRange ? std::ldexp(1.0, frame.depth) - 1 : 219 * unit;
+    const double chromaRange = frame.colour.fullRange ? lumaRange : 224 * unit;
+    job.lumaScale = float(1 / lumaRange), job.lumaOffset = float(-lumaBlack / lumaRange);
+    job.chromaScale = float(1 / chromaRange), job.chromaOffset = float(-128 * unit / chromaRange);
+    const auto [kr, kb] = LumaWeights(frame.colour.matrix);
+    const double kg = 1 - kr - kb;
+    job.crToRed = float(2 * (1 - kr)), job.cbToBlue = float(2 * (1 - kb));
+    job.cbToGreen = float(-2 * kb * (1 - kb) / kg), job.crToGreen = float(-2 * kr * (1 - kr) / kg);
+
+    job.transfer = transfer_.data();
+    job.systemGamma = systemGamma_.empty() ? nullptr : systemGamma_.data();
+    job.toBt709 = toBt709_.empty() ? nullptr : toBt709_.data();
+    job.knee = knee_, job.curveWhite = curveWhite_;
+    job.encode = encode_.data();
+
     // A stripe for each thread: smaller ones only add hand-overs.
+    const auto mapRows = mapRows_;
     cv::parallel_for_(
-        cv::Range(0, picture.rows),
-        [&](const cv::Range& rows) { MapRows<Sample>(samples, picture, rows.start, rows.end); },
+        cv::Range(0, picture.rows), [&](const cv::Range& rows) { mapRows(job, rows.start, rows.end); },
         cv::getNumThreads());
-}
-
-void ToneMapper::Map(const cv::Mat& frame, cv::Mat& picture) const
-{
-    picture.create(frame.size(), CV_8UC3);
-    // Each channel is the frame itself, from its own first sample on, three samples a pixel.
-    const auto channel = [&frame](int c) {
-        return cv::Mat(frame.rows, frame.cols * 3 - c, frame.depth(), const_cast<uchar*>(frame.data) + c * frame.elemSize1(),
-                       frame.step);
-    };
-    if (frame.depth() == CV_16U)
-        MapAll<std::uint16_t>({channel(0), channel(1), channel(2), 3}, picture);
-    else
-        MapAll<std::uint8_t>({channel(0), channel(1), channel(2), 3}, picture);
-}
-
-void ToneMapper::Map(const Planes& planes, cv::Mat& picture) const
-{
-    picture.create(planes[0].size(), CV_8UC3);
-    MapAll<std::uint16_t>({planes[1], planes[0], planes[2], 1}, picture);
 }

@@ -155,9 +155,11 @@ INSTANTIATE_TEST_SUITE_P(Transfers, HdrRamps,
                                          Ramp{"Sdr", Transfer::Sdr, 1, 1, 1, 0}),
                          [](const testing::TestParamInfo<Ramp>& info) { return std::string(info.param.name); });
 
-// Bands of colour: white at reference white, greys, and BT.709's primaries, each against the
-// reference; and BT.2020's green primary, which lies outside BT.709. Pixels twice as wide as high
-// are widened before they are mapped.
+// Bands of colour: white at reference white, greys, and BT.709's primaries at half and at full
+// reference white and its yellow, each against the reference; and BT.2020's green primary, which
+// lies outside BT.709. Pixels twice as wide as high are widened before they are mapped. (HLG's
+// system gamma acts on luminance: taken channel by channel, as zscale's approximate curves take it,
+// the saturated colours at reference white come out faded or overblown.)
 struct Patches {
     const char* name;
     Transfer transfer;
@@ -181,7 +183,8 @@ TEST_P(HdrPatches, AsTheReferenceAndOutsideBt709NotClipped)
     // Linear BT.709 light, in reference whites.
     const cv::Matx33d bt709To2020(0.6274, 0.3293, 0.0433, 0.0691, 0.9195, 0.0114, 0.0164, 0.0880, 0.8956);
     const std::vector<cv::Vec3d> patches{{1, 1, 1},       {0.5, 0.5, 0.5}, {0.2, 0.2, 0.2}, {0.05, 0.05, 0.05},
-                                         {0.5, 0, 0},     {0, 0.5, 0},     {0, 0, 0.5},
+                                         {0.5, 0, 0},     {0, 0.5, 0},     {0, 0, 0.5},     {1, 0, 0},
+                                         {0, 1, 0},       {0, 0, 1},       {1, 1, 0},
                                          bt709To2020.inv() * cv::Vec3d(0, 0.5, 0)};
     constexpr int width = 1280, height = 64;
     const int band = width / int(patches.size());

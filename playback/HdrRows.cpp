@@ -1,0 +1,3 @@
+// The HDR mapping's inner loop for any x86-64 processor, or any other (HdrRows.h).
+#define HDR_ROWS_ISA portable
+#include "playback/HdrRows.ipp"
