@@ -3,6 +3,7 @@
 #include "Measures.h"
 
 #include "playback/CameraModes.h"
+#include "support/ProcessRecords.h"
 #include "support/fake_camera/FakeCamera.h"
 
 #include <QApplication>
@@ -16,20 +17,35 @@
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <memory>
+#include <sstream>
+#include <string>
 #include <thread>
 
-#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
+// The CPU time of this process and of the readers it started, as far as they are still there.
 double CpuMs()
 {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto ms = [](const timeval& time) { return time.tv_sec * 1000.0 + time.tv_usec / 1000.0; };
-    return ms(usage.ru_utime) + ms(usage.ru_stime);
+    double ticks = 0;
+    for (const pid_t process : processrecords::Tree(getpid())) {
+        std::ifstream stat("/proc/" + std::to_string(process) + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        // After "PID (NAME)": the state, then fields 4 to 13, then user and system time.
+        std::istringstream fields(line.substr(line.rfind(')') + 1));
+        std::string field;
+        for (int i = 3; i <= 13 && fields >> field; ++i) {
+        }
+        double user = 0, system = 0;
+        if (fields >> user >> system)
+            ticks += user + system;
+    }
+    return ticks * 1000.0 / double(sysconf(_SC_CLK_TCK));
 }
 
 QWidget* VideoWindow()
@@ -160,6 +176,7 @@ std::vector<double> CameraLatenciesMs(const std::string& modes, double seconds)
     UseModes(modes, true);
     std::unique_ptr<NumberWatcher> watcher;
     std::vector<NumberWatcher::Seen> seen;
+    std::vector<fakecamera::HandOver> handOvers;  // read while the camera's reader is there
     PlayFor(
         seconds, ProgramCommand,
         [&](Clock::time_point) {
@@ -174,9 +191,9 @@ std::vector<double> CameraLatenciesMs(const std::string& modes, double seconds)
         [&] {
             if (watcher)
                 seen = watcher->Stop();
+            handOvers = fakecamera::HandOvers();
         });
     // Each picture seen is the one its buffer was last handed over with.
-    const std::vector<fakecamera::HandOver> handOvers = fakecamera::HandOvers();
     std::vector<double> latencies;
     for (const NumberWatcher::Seen& picture : seen)
         for (auto handOver = handOvers.rbegin(); handOver != handOvers.rend(); ++handOver)

@@ -1,246 +1,249 @@
 #include "playback/FrameReader.h"
 
-#include "playback/DecoderTap.h"
-#include "playback/FrameShape.h"
 #include "playback/SourceOpening.h"
 
-#include <opencv2/videoio.hpp>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-#include <cmath>
-#include <condition_variable>
-#include <exception>
-#include <functional>
+#include <cerrno>
 #include <mutex>
+#include <optional>
+#include <string>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
 
-#include <malloc.h>
+using reader_link::Descriptor;
 
-namespace {
-
-using Clock = FrameReader::Clock;
-
-// A camera that sends no frame for this long has stalled or is gone: its frames end there, as
-// at a missing frame. Real cameras send many frames a second. The wait is sliced, so that a
-// reader that is no longer wanted lets its camera go at once.
-constexpr auto cameraPatience = std::chrono::seconds(1);
-constexpr long long cameraSliceNs = 10'000'000;
-
-// Held by a camera's reader while its capture is open. A camera can't be opened again while
-// another capture still holds it, so a new reader waits here for one that is letting go.
-std::mutex cameraInUse;
-
-// A video beyond 4K leaves hundreds of megabytes free but held by the process; they go back
-// to the system. What a video up to 4K leaves (about 100 MB at 1080p) stays for the next
-// command: handed back, the next command's decoder would fault it all in again, and a 1080p
-// video's first frame would come 80 ms later. Of all that was suspected of slowing a command's
-// start, switched off in turn and measured, only this was: not the single malloc arena, the
-// event pump, nor loading the module on a thread of its own.
-void GiveBackMemory(double framePixels)
-{
-    constexpr double largestKept = 3840.0 * 2160;
-    constexpr std::size_t keptForReuse = 64 << 20;  // what the allocator may keep on its own
-    if (framePixels > largestKept && mallinfo2().fordblks > keptForReuse)
-        malloc_trim(0);
-}
-
-}  // namespace
-
-// What the reader and the event thread share. Frames pass through three buffers: the one the
-// event thread shows, the one read and waiting to be taken, and the one being read into.
-struct FrameReader::Shared {
-    std::mutex mutex;
-    std::condition_variable changed;
-    cv::Mat buffers[3];
-    int ready = -1;  // the buffer waiting to be taken
-    int shown = -1;  // the buffer last taken
-    bool ended = false;
-    bool abandoned = false;
-    bool firstShown = false;  // the event thread came back after taking the first frame
-
-    bool Abandoned()
+// A reader process: stopped on demand, and reaped as it ends, by a thread of its own, so that
+// no reader is left a zombie and none is waited for. Its pid is signalled only while it has not
+// been reaped, so never another process's that took the number.
+class ReaderProcess {
+public:
+    explicit ReaderProcess(pid_t pid)
+        : pid_(pid)
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        return abandoned;
     }
 
-    // A buffer the event thread is done with, for the next frame.
-    cv::Mat& Free()
+    // Starts a reader, its end of the link at reader_link::readerSocket; null when it can't.
+    static std::shared_ptr<ReaderProcess> Start(Descriptor& link);
+
+    void Stop()
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        int free = 0;
-        while (free == ready || free == shown)
-            ++free;
-        return buffers[free];
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!ended_)
+            kill(pid_, SIGKILL);
     }
 
-    // Waits until the frame before has been taken, then offers this one. False when the
-    // frames are no longer wanted.
-    bool Offer(const cv::Mat& filled)
+private:
+    void Reap()
     {
-        std::unique_lock<std::mutex> lock(mutex);
-        changed.wait(lock, [this] { return ready < 0 || abandoned; });
-        if (abandoned)
-            return false;
-        ready = int(&filled - buffers);
-        changed.notify_all();
-        return true;
+        siginfo_t ended{};
+        while (waitid(P_PID, id_t(pid_), &ended, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ended_ = true;
+        }
+        waitpid(pid_, nullptr, 0);
     }
 
-    // Waits until the event thread has come back for a frame after taking the first one.
-    void AwaitFirstShown()
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        changed.wait(lock, [this] { return firstShown || abandoned; });
-    }
-
-    void End()
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        ended = true;
-        changed.notify_all();
-    }
+    const pid_t pid_;
+    std::mutex mutex_;
+    bool ended_ = false;
 };
 
 namespace {
 
-// Waits for the camera's next frame, in short slices, until the deadline at the latest. False
-// when none came in time or the frames are no longer wanted.
-bool GrabCameraFrame(const std::vector<cv::VideoCapture>& camera, Clock::time_point deadline,
-                     const std::function<bool()>& abandoned)
+// The reader program, beside this library.
+std::string ReaderProgram()
 {
-    std::vector<int> ready;
-    do {
-        if (Clock::now() >= deadline || abandoned())
-            return false;
-    } while (!cv::VideoCapture::waitAny(camera, ready, cameraSliceNs));
-    return !ready.empty();
+    Dl_info library{};
+    if (!dladdr(reinterpret_cast<void*>(&FrameReader::Prepare), &library) || !library.dli_fname)
+        return {};
+    const std::string path = library.dli_fname;
+    return path.substr(0, path.rfind('/') + 1) + "reelview-reader";
 }
 
-// Reads the camera's next frame. The first starts its stream and is read in one piece (OpenCV
-// waits for it up to OPENCV_VIDEOIO_V4L_SELECT_TIMEOUT); later ones are awaited in slices. A
-// frame that can't be decoded (a USB glitch leaves a Motion-JPEG frame empty, and OpenCV's
-// decoder throws on it) is skipped. False when no frame came for cameraPatience, or the frames
-// are no longer wanted.
-bool ReadCameraFrame(cv::VideoCapture& camera, const std::vector<cv::VideoCapture>& waitable, bool first,
-                     cv::Mat& frame, const std::function<bool()>& abandoned)
+// A reader started ahead of time, waiting for its source. It may be taken by the event thread
+// while the thread that loads playback starts it.
+struct Waiting {
+    std::shared_ptr<ReaderProcess> process;
+    Descriptor link;
+};
+std::mutex waitingLock;
+std::optional<Waiting> waiting;
+
+// Where the camera reader started last says it has let the camera go: the other end of its socket.
+Descriptor cameraReleased;
+
+Waiting TakeReader()
 {
-    const auto deadline = Clock::now() + cameraPatience;
-    for (bool grabbed = first ? camera.grab() : GrabCameraFrame(waitable, deadline, abandoned); grabbed;
-         grabbed = GrabCameraFrame(waitable, deadline, abandoned)) {
-        try {
-            if (camera.retrieve(frame) && !frame.empty())
-                return true;
-        } catch (const cv::Exception&) {
-            // the next grab hands the frame's buffer back to the camera
+    {
+        std::lock_guard<std::mutex> lock(waitingLock);
+        if (waiting) {
+            Waiting taken = std::move(*waiting);
+            waiting.reset();
+            return taken;
         }
     }
-    return false;
+    Waiting started;
+    started.process = ReaderProcess::Start(started.link);
+    return started;
 }
 
 }  // namespace
 
-FrameReader::FrameReader(const VideoSource& source, cv::Size room, double pixelRatio)
-    : shared_(std::make_shared<Shared>())
+std::shared_ptr<ReaderProcess> ReaderProcess::Start(Descriptor& link)
 {
-    ConfigureVideoLibraries();  // here, before any reader runs: it sets the environment
+    static const std::string program = ReaderProgram();
+    int ends[2];
+    if (program.empty() || socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0)
+        return nullptr;
+    Descriptor ours(ends[0]), theirs(ends[1]);
+    // Its own socket, nothing to read or write on the standard ones but the error stream, no
+    // other descriptor of this process (a window system's connection among them), and signals
+    // as a new program has them.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, theirs.Get(), reader_link::readerSocket);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addclosefrom_np(&actions, reader_link::readerSocket + 1);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t signals;
+    sigemptyset(&signals);
+    posix_spawnattr_setsigmask(&attributes, &signals);
+    sigfillset(&signals);
+    posix_spawnattr_setsigdefault(&attributes, &signals);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    char* const arguments[] = {const_cast<char*>(program.c_str()), nullptr};
+    pid_t pid = 0;
+    const int failed = posix_spawn(&pid, program.c_str(), &actions, &attributes, arguments, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    if (failed)
+        return nullptr;
+    auto process = std::make_shared<ReaderProcess>(pid);
     try {
-        std::thread([shared = shared_, source, room, pixelRatio] {
-            try {
-                Read(*shared, source, room, pixelRatio);
-            } catch (const std::exception&) {
-                // A frame that can't be read ends the frames like a missing one.
-            }
-            shared->End();
-        }).detach();
+        std::thread(&ReaderProcess::Reap, process).detach();
     } catch (const std::system_error&) {
-        shared_->End();  // no thread to read with: a source that did not open
+        // No thread to reap it with: it stays a zombie once it ends, until the program does.
     }
+    link = std::move(ours);
+    return process;
+}
+
+void FrameReader::Prepare()
+{
+    std::lock_guard<std::mutex> lock(waitingLock);
+    if (waiting)
+        return;
+    Waiting started;
+    if ((started.process = ReaderProcess::Start(started.link)))
+        waiting = std::move(started);
+}
+
+FrameReader::FrameReader(const VideoSource& source, cv::Size room, double pixelRatio)
+{
+    // The command, and what it hands over: the file, checked and held here, so that nothing but
+    // a regular file ever reaches a reader; or for a camera, the ends of the sockets whose other
+    // ends, closing, say when this reader and the one before have let the camera go.
+    const bool camera = source.kind == VideoSource::Kind::Camera;
+    const reader_link::Command command{camera ? source.cameraIndex : -1, room.width, room.height, pixelRatio};
+    std::string message(reinterpret_cast<const char*>(&command), sizeof command);
+    message += reader_link::PackEnvironment();
+    std::vector<int> handedOver;
+    const std::optional<HeldFile> file = camera ? std::nullopt : HeldFile::Open(source.path);
+    Descriptor releasedEnd, holdingEnd;
+    if (camera) {
+        int ends[2];
+        if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0)
+            return;
+        releasedEnd = Descriptor(ends[0]), holdingEnd = Descriptor(ends[1]);
+        handedOver.push_back(holdingEnd.Get());
+        if (cameraReleased)
+            handedOver.push_back(cameraReleased.Get());
+    } else {
+        if (!file)
+            return;  // a source that did not open
+        handedOver.push_back(file->Handle());
+    }
+    // A reader that waited may have died meanwhile: then a new one.
+    for (int attempt = 0; attempt < 2 && !process_; ++attempt) {
+        Waiting reader = TakeReader();
+        if (!reader.process)
+            return;
+        if (reader_link::Send(reader.link.Get(), message.data(), message.size(), handedOver)) {
+            process_ = std::move(reader.process);
+            link_ = std::move(reader.link);
+        } else {
+            reader.process->Stop();
+        }
+    }
+    if (camera && process_)
+        cameraReleased = std::move(releasedEnd);
 }
 
 FrameReader::~FrameReader()
 {
-    std::lock_guard<std::mutex> lock(shared_->mutex);
-    shared_->abandoned = true;
-    // The frames go now, not when the reader's thread lets go of what it shares: all of them
-    // once it has ended, else those it no longer touches.
-    for (int i = 0; i < 3; ++i)
-        if (shared_->ended || i == shared_->ready || i == shared_->shown)
-            shared_->buffers[i].release();
-    shared_->ready = shared_->shown = -1;
-    shared_->changed.notify_all();
+    if (process_)
+        process_->Stop();
+}
+
+FrameReader::Next FrameReader::End()
+{
+    if (process_)
+        process_->Stop();
+    process_.reset();
+    link_ = Descriptor();
+    Prepare();
+    return Next::Ended;
 }
 
 FrameReader::Next FrameReader::Take(cv::Mat& picture, Clock::time_point deadline)
 {
-    Shared& shared = *shared_;
-    std::unique_lock<std::mutex> lock(shared.mutex);
-    if (shared.shown >= 0 && !shared.firstShown) {
-        shared.firstShown = true;
-        shared.changed.notify_all();
-    }
-    if (!shared.changed.wait_until(lock, deadline, [&] { return shared.ready >= 0 || shared.ended; }))
-        return Next::NotYet;
-    if (shared.ready < 0)
+    if (!process_)
         return Next::Ended;
-    shared.shown = std::exchange(shared.ready, -1);
-    picture = shared.buffers[shared.shown];
-    shared.changed.notify_all();
-    return Next::Frame;
-}
-
-void FrameReader::Read(Shared& shared, const VideoSource& source, cv::Size room, double pixelRatio)
-{
-    const bool fromCamera = source.kind == VideoSource::Kind::Camera;
-    std::unique_lock<std::mutex> camera(cameraInUse, std::defer_lock);
-    if (fromCamera)
-        camera.lock();
-    if (shared.Abandoned())
-        return;
-
-    cv::VideoCapture videoCapture;
-    const cv::Size roomInPixels(int(std::lround(room.width * pixelRatio)), int(std::lround(room.height * pixelRatio)));
-    FrameShaper shaper(OpenSource(videoCapture, source, roomInPixels), room, pixelRatio);
-    const std::function<bool()> abandoned = [&shared] { return shared.Abandoned(); };
-    cv::Mat frame;
-    {
-        const std::vector<cv::VideoCapture> waitable{videoCapture};  // holds the capture: scoped
-        for (bool first = true; videoCapture.isOpened(); first = false) {
-            // A file's frame is taken from OpenCV unless it is HDR, which the tap gives at the
-            // decoder's depth instead.
-            const YcbcrPlanes* hdr = nullptr;
-            bool read = false;
-            if (fromCamera) {
-                read = ReadCameraFrame(videoCapture, waitable, first, frame, abandoned);
-            } else if (videoCapture.grab()) {
-                shaper.UseLight(DecodedLight());
-                hdr = HdrPicture();
-                read = hdr || videoCapture.retrieve(frame);
-            }
-            // A file plays on past a frame its decoder can't make (a damaged packet), to its
-            // end; a camera ends once no frame came for its patience.
-            if (!read || (!hdr && frame.empty())) {
-                if (fromCamera || FileEnded() || abandoned())
-                    break;
-                continue;
-            }
-            cv::Mat& picture = shared.Free();
-            if (hdr)
-                shaper.Shape(*hdr, picture);
-            else
-                shaper.Shape(frame, picture);
-            if (!shared.Offer(picture))
-                break;
-            // The first frame is painted before the next is read, so that the two don't compete
-            // for the cores: a command's first picture comes as soon as a bare read's would.
-            if (first)
-                shared.AwaitFirstShown();
-        }
+    const int socket = link_.Get();
+    if (shown_ >= 0 && !cameBack_) {
+        cameBack_ = true;
+        const reader_link::Taken back{reader_link::cameBack};
+        reader_link::Send(socket, &back, sizeof back, {}, false);
     }
-    const double framePixels =
-        videoCapture.get(cv::CAP_PROP_FRAME_WIDTH) * videoCapture.get(cv::CAP_PROP_FRAME_HEIGHT);
-    // Nothing reads any more: free the file or camera (a camera's light goes out).
-    videoCapture.release();
-    GiveBackMemory(framePixels);
+    // A microsecond at least: a patience of zero would be for ever.
+    const auto patience = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now());
+    reader_link::SetPatience(socket, std::max(patience, std::chrono::nanoseconds(1000)));
+    reader_link::FrameReady frame{};
+    std::vector<Descriptor> descriptors;
+    const long received = reader_link::Receive(socket, &frame, sizeof frame, &descriptors);
+    if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        return Next::NotYet;
+    // The reader ended, died, or said something it should not: the frames end.
+    if (received != sizeof frame || frame.buffer < 0 || frame.buffer >= reader_link::buffers || descriptors.size() > 1)
+        return End();
+    reader_link::SharedMemory& memory = buffers_[frame.buffer];
+    if (!descriptors.empty())
+        memory = reader_link::SharedMemory::Map(std::move(descriptors.front()));
+    constexpr std::int32_t largest = 1 << 15;
+    if (frame.rows <= 0 || frame.cols <= 0 || frame.rows > largest || frame.cols > largest
+        || frame.step < 3 * std::int64_t(frame.cols)
+        || std::uint64_t(frame.rows - 1) * std::uint64_t(frame.step) + 3 * std::uint64_t(frame.cols) > memory.Size())
+        return End();
+    picture = cv::Mat(frame.rows, frame.cols, CV_8UC3, memory.Data(), std::size_t(frame.step));
+    const bool first = shown_ < 0;
+    shown_ = frame.buffer;
+    const reader_link::Taken taken{shown_};
+    reader_link::Send(socket, &taken, sizeof taken, {}, false);
+    // The next source's reader, started while this one's first frame is on screen.
+    if (first)
+        Prepare();
+    return Next::Frame;
 }

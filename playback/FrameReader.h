@@ -1,5 +1,6 @@
 #pragma once
 
+#include "playback/ReaderLink.h"
 #include "playback/VideoSource.h"
 
 #include <opencv2/core.hpp>
@@ -7,10 +8,17 @@
 #include <chrono>
 #include <memory>
 
-// Opens a source and reads its frames on a thread of its own, so that a read that waits on a
-// slow disk, a network share or a camera never holds up the windows. Frames come out in order,
-// shaped for showing (FrameShaper), and none is dropped: the reader reads one frame ahead and
-// waits while the one it has read is not yet taken.
+class ReaderProcess;
+
+// Opens a source and reads its frames in a process of its own, the reader
+// (reelview-reader, beside this library): the file's demuxing and decoding, a camera's frames,
+// and everything done to a frame before it is shown happen there, confined (Sandbox.h), so a
+// hostile or broken file can neither reach what its user has nor take the windows down, and a
+// read that waits on a slow disk, a network share or a camera never holds up the windows.
+// Frames come out in order, shaped for showing (FrameShaper), through memory both processes
+// map, and none is dropped: the reader reads one frame ahead and waits while the one it has read
+// is not yet taken. A reader that dies ends its frames as a source's end does. Each source gets
+// a reader of its own; the next one is started ahead of time.
 class FrameReader {
 public:
     using Clock = std::chrono::steady_clock;
@@ -18,8 +26,8 @@ public:
     // Starts reading the source. room: the largest picture the screen can show whole, in window
     // units, empty for no limit; pixelRatio: the screen's pixels per window unit (FrameShaper).
     FrameReader(const VideoSource& source, cv::Size room, double pixelRatio = 1);
-    // Returns at once, whatever the reader is doing. A reader waiting on its source is left to
-    // it: when the call it waits in returns, it releases its capture and ends.
+    // Returns at once, whatever the reader is doing: a reader is stopped, not waited for, and
+    // one that waits in a call the kernel won't interrupt leaves when the call returns.
     ~FrameReader();
     FrameReader(const FrameReader&) = delete;
     FrameReader& operator=(const FrameReader&) = delete;
@@ -30,11 +38,16 @@ public:
     // valid until the next call; Ended once the source yields no more (or never opened).
     Next Take(cv::Mat& picture, Clock::time_point deadline);
 
+    // Starts a reader for the next source now, unless one is waiting already.
+    static void Prepare();
+
 private:
-    struct Shared;
+    // Ends the frames: the reader is stopped and let go of.
+    Next End();
 
-    // The reader's thread: opens the source, then reads, shapes and offers its frames.
-    static void Read(Shared& shared, const VideoSource& source, cv::Size room, double pixelRatio);
-
-    std::shared_ptr<Shared> shared_;
+    std::shared_ptr<ReaderProcess> process_;  // null once the frames have ended
+    reader_link::Descriptor link_;
+    reader_link::SharedMemory buffers_[reader_link::buffers];
+    int shown_ = -1;        // the buffer of the frame last taken
+    bool cameBack_ = false; // came back for more after the first frame
 };

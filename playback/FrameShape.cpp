@@ -72,11 +72,23 @@ void FrameShaper::Shape(const YcbcrPlanes& frame, cv::Mat& picture)
     Reshape(mapped_, blockSize_ / box, picture);
 }
 
+bool FrameShaper::Reshapes(cv::Size stored)
+{
+    if (stored != plannedFor_)
+        Plan(stored);
+    return blockSize_ > 1 || blur_.area() > 1 || stored != scaledSize_ || shape_.clockwiseDegrees != 0;
+}
+
+cv::Size FrameShaper::ShapedSize(cv::Size stored)
+{
+    if (stored != plannedFor_)
+        Plan(stored);
+    return shape_.clockwiseDegrees % 180 != 0 ? cv::Size(scaledSize_.height, scaledSize_.width) : scaledSize_;
+}
+
 void FrameShaper::Shape(cv::Mat& frame, cv::Mat& picture)
 {
-    if (frame.size() != plannedFor_)
-        Plan(frame.size());
-    if (blockSize_ == 1 && blur_.area() == 1 && frame.size() == scaledSize_ && shape_.clockwiseDegrees == 0) {
+    if (!Reshapes(frame.size())) {
         cv::swap(frame, picture);
         return;
     }

@@ -27,6 +27,11 @@ public:
     // mapped for the screen.
     void UseLight(const StreamLight& light);
 
+    // Whether frames of the stored size are shown otherwise than stored, and the size they are
+    // shown at.
+    bool Reshapes(cv::Size stored);
+    cv::Size ShapedSize(cv::Size stored);
+
     // Makes picture the frame as it is to be shown. A frame shown as stored costs nothing: the
     // two swap their buffers. Otherwise frame is left as it was.
     void Shape(cv::Mat& frame, cv::Mat& picture);

@@ -211,6 +211,7 @@ const std::optional<std::string>& SourceName()
 void ReelviewUseScreens(ScreenRoomQuery query) noexcept
 {
     screenRoom = query;
+    FrameReader::Prepare();
 }
 
 void ReelviewPlayVideo(const char* acceptedName, std::size_t size, EventPump pump) noexcept

@@ -12,7 +12,7 @@
 //
 // An accepted name (bytes, passed to OpenCV unchanged) becomes the source name; without one
 // the last accepted name plays again, or camera 0 while none was ever accepted. The source is
-// opened and read on a thread of its own, and window events are serviced while frames play and
+// opened and read in a confined process of its own (FrameReader), and window events are serviced while frames play and
 // while they are awaited, however long a slow disk makes them wait. A command given from those
 // events returns at once: the running one leaves its source and plays the new one instead.
 // Nothing is thrown and nothing is reported: a failure is a source that did not open.
@@ -47,5 +47,6 @@ extern "C" void ReelviewPlayVideo(const char* acceptedName, std::size_t size, Ev
 inline constexpr char playVideoEntry[] = "ReelviewPlayVideo";
 
 // Gives playback the program's view of its screens, found by the name below; null for none.
+// Called once the program has loaded playback, it also starts the first command's reader.
 extern "C" void ReelviewUseScreens(ScreenRoomQuery query) noexcept;
 inline constexpr char useScreensEntry[] = "ReelviewUseScreens";

@@ -162,7 +162,11 @@ void ConfigureVideoLibraries()
 std::optional<HeldFile> HeldFile::Open(const std::string& path)
 {
     // O_PATH opens nothing: no FIFO waits for a writer, no device is woken up.
-    const int descriptor = ::open(path.c_str(), O_PATH | O_CLOEXEC);
+    return Adopt(::open(path.c_str(), O_PATH | O_CLOEXEC));
+}
+
+std::optional<HeldFile> HeldFile::Adopt(int descriptor)
+{
     if (descriptor < 0)
         return std::nullopt;
     HeldFile file(descriptor);
@@ -212,20 +216,28 @@ const std::string& AllowedFormats()
     return allowed;
 }
 
-FrameShape OpenSource(cv::VideoCapture& capture, const VideoSource& source, cv::Size room)
+FrameShape OpenSource(cv::VideoCapture& capture, const HeldFile& file)
 {
     ConfigureVideoLibraries();
-    TapFile(std::nullopt);  // a camera's frames, and a failed source's, as they come
+    TapFile(std::nullopt);  // a failed file's frames, of which there are none, as they come
     try {
-        if (source.kind == VideoSource::Kind::Camera)
-            OpenCamera(capture, source.cameraIndex, room);
         // FFmpeg alone: other back ends read a file name as a pipeline description or an
         // image-sequence pattern.
-        else if (const auto file = HeldFile::Open(source.path))
-            if (capture.open(file->DecoderPath(), cv::CAP_FFMPEG))
-                return ReadFrameShape(capture, *file);
+        if (capture.open(file.DecoderPath(), cv::CAP_FFMPEG))
+            return ReadFrameShape(capture, file);
     } catch (const cv::Exception&) {
         capture.release();
     }
     return {};
+}
+
+void OpenSource(cv::VideoCapture& capture, int cameraIndex, cv::Size room)
+{
+    ConfigureVideoLibraries();
+    TapFile(std::nullopt);  // a camera's frames as they come
+    try {
+        OpenCamera(capture, cameraIndex, room);
+    } catch (const cv::Exception&) {
+        capture.release();
+    }
 }

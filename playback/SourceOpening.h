@@ -1,7 +1,6 @@
 #pragma once
 
 #include "playback/FrameShape.h"
-#include "playback/VideoSource.h"
 
 #include <opencv2/videoio.hpp>
 
@@ -16,6 +15,8 @@ class HeldFile {
 public:
     // Absent unless path names a regular file with content.
     static std::optional<HeldFile> Open(const std::string& path);
+    // The same for the file a descriptor handed over holds; the descriptor is taken either way.
+    static std::optional<HeldFile> Adopt(int descriptor);
 
     HeldFile(HeldFile&& other) noexcept;
     HeldFile& operator=(HeldFile&&) = delete;
@@ -23,6 +24,7 @@ public:
     ~HeldFile();
 
     std::string DecoderPath() const;
+    int Handle() const { return descriptor_; }
 
 private:
     explicit HeldFile(int descriptor);
@@ -42,11 +44,13 @@ const std::string& AllowedFormats();
 // any thread of the process reads its environment: on the event thread, before a reader starts.
 void ConfigureVideoLibraries();
 
-// Opens capture on the source: a camera through V4L2, in the mode that shows the best picture
-// room can hold (the screen's own pixels; empty for no limit; see CameraModes), a file through
-// FFmpeg with the allowed formats and local files only. Configures the video libraries if that was not done yet.
-// Returns how the frames are to be shown: a file's as the file means them, upright and with
-// square pixels, and taps its decoding for its colours, its end and its size (TapFile); a camera's,
-// and a failed source's, as they come.
-// A source that can't be opened leaves the capture closed; nothing is thrown.
-FrameShape OpenSource(cv::VideoCapture& capture, const VideoSource& source, cv::Size room);
+// Opens capture on the file through FFmpeg, with the allowed formats and local files only, and
+// taps its decoding for its colours, its end and its size (TapFile). Returns how its frames are
+// to be shown, as the file means them: upright and with square pixels. Configures the video
+// libraries if that was not done yet. A file that can't be opened leaves the capture closed;
+// nothing is thrown.
+FrameShape OpenSource(cv::VideoCapture& capture, const HeldFile& file);
+// The same for camera index, through V4L2, in the mode that shows the best picture room can
+// hold (the screen's own pixels; empty for no limit; see CameraModes). Its frames are shown as
+// they come.
+void OpenSource(cv::VideoCapture& capture, int cameraIndex, cv::Size room);

@@ -18,6 +18,7 @@ sizes="16 22 24 32 48 64 128 256"
 expected=$( {
     echo usr/bin/reelview
     echo usr/lib/x86_64-linux-gnu/reelview/libreelview-playback.so
+    echo usr/lib/x86_64-linux-gnu/reelview/reelview-reader
     echo usr/share/applications/$app.desktop
     echo usr/share/metainfo/$app.metainfo.xml
     echo usr/share/doc/reelview/copyright

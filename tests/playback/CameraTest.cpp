@@ -1,5 +1,5 @@
-// Camera playback against the fake V4L2 camera linked into this program
-// (tests/support/fake_camera): OpenCV's own V4L2 back end runs, only the device is fake.
+// Camera playback against the fake V4L2 camera preloaded into this program and so into its
+// readers (tests/support/fake_camera): OpenCV's own V4L2 back end runs, only the device is fake.
 #include "playback/PlayVideo.h"
 
 #include "support/Colours.h"
@@ -114,12 +114,15 @@ TEST_F(CameraPlayback, VanishingCameraEndsPlaybackSilently)
     QStringList messages;
     ModalWatcher user(ModalWatcher::AcknowledgeMessages(messages));
     std::optional<QColor> shown;
-    WhenPictureShown readPicture(cameraColour, [&](std::optional<QColor> colour) { shown = colour; });
+    std::optional<fakecamera::Stream> stream;  // read while the camera's reader is there
+    WhenPictureShown readPicture(cameraColour, [&](std::optional<QColor> colour) {
+        shown = colour;
+        stream = fakecamera::LastStream();
+    });
 
     PlayVideo(std::nullopt);
 
     const auto returnedAt = Clock::now();
-    const auto stream = fakecamera::LastStream();
     ASSERT_TRUE(stream) << "the camera never streamed";
     const auto vanishedAt = stream->start + vanishAfter;
     ASSERT_TRUE(returnedAt >= vanishedAt) << "playback ended before the camera vanished";
@@ -138,7 +141,11 @@ TEST_F(CameraPlayback, StalledCameraEndsPlaybackPromptlyAndEventsKeepFlowing)
     constexpr milliseconds stallAfter(1500);
     setenv("FAKE_CAMERA_STALL_AFTER_MS", "1500", 1);
     std::optional<QColor> shown;
-    WhenPictureShown readPicture(cameraColour, [&](std::optional<QColor> colour) { shown = colour; });
+    std::optional<fakecamera::Stream> stream;
+    WhenPictureShown readPicture(cameraColour, [&](std::optional<QColor> colour) {
+        shown = colour;
+        stream = fakecamera::LastStream();
+    });
     std::vector<Clock::time_point> ticks;
     QTimer ticker;
     QObject::connect(&ticker, &QTimer::timeout, &ticker, [&] { ticks.push_back(Clock::now()); });
@@ -147,7 +154,6 @@ TEST_F(CameraPlayback, StalledCameraEndsPlaybackPromptlyAndEventsKeepFlowing)
     PlayVideo(std::nullopt);
 
     const auto returnedAt = Clock::now();
-    const auto stream = fakecamera::LastStream();
     ASSERT_TRUE(stream) << "the camera never streamed";
     const auto stalledAt = stream->start + stallAfter;
     ticks.push_back(returnedAt);
@@ -176,7 +182,7 @@ struct Camera {
     const char* modes;  // FAKE_CAMERA_MODES
     QSize shown;
     std::uint32_t format;
-    std::pair<const char*, const char*> damage{};  // FAKE_CAMERA_EMPTY_EVERY or _CUT_EVERY, and N
+    std::pair<const char*, const char*> setting{};  // another of the fake's variables, and its value
 };
 
 void PrintTo(const Camera& camera, std::ostream* out)
@@ -190,17 +196,19 @@ TEST_P(CameraModes, ShownInItsBestModeAtItsRate)
 {
     const Camera camera = GetParam();
     setenv("FAKE_CAMERA_MODES", camera.modes, 1);
-    if (camera.damage.first)
-        setenv(camera.damage.first, camera.damage.second, 1);
+    if (camera.setting.first)
+        setenv(camera.setting.first, camera.setting.second, 1);
     QImage picture;
     unsigned long firstTaken = 0;
     Clock::time_point firstAt;
     double framesPerSecond = 0;
     bool openAtTheEnd = false;
+    std::optional<fakecamera::Stream> stream;
     QTimer end;
     end.setSingleShot(true);
     QObject::connect(&end, &QTimer::timeout, [&] {
         framesPerSecond = (fakecamera::FramesTaken() - firstTaken) * 1000.0 / Between(firstAt, Clock::now()).count();
+        stream = fakecamera::LastStream();
         openAtTheEnd = CameraOpen();
         if (QWidget* window = videowindow::Find())
             window->close();
@@ -214,7 +222,6 @@ TEST_P(CameraModes, ShownInItsBestModeAtItsRate)
 
     PlayVideo(std::nullopt);
 
-    const auto stream = fakecamera::LastStream();
     ASSERT_TRUE(stream) << "the camera never streamed";
     EXPECT_EQ(picture.size(), camera.shown);
     EXPECT_EQ(stream->format, camera.format);

@@ -2,6 +2,7 @@
 
 #include "support/Colours.h"
 #include "support/TestVideo.h"
+#include "support/ProcessRecords.h"
 #include "support/VideoWindow.h"
 #include "support/slow_file/SlowFile.h"
 
@@ -19,48 +20,61 @@
 #include <thread>
 
 #include <malloc.h>
+#include <unistd.h>
 
 namespace {
 
 using namespace std::chrono_literals;
 
-int Entries(const char* folder)
+std::function<int()> Entries(const char* folder)
 {
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder))
-        ++count;
-    return count;
+    return [folder] {
+        int count = 0;
+        for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder))
+            ++count;
+        return count;
+    };
 }
 
-// The count once readers that were left behind have ended. Readers end on their own threads,
+// Reader processes, running or ended and not yet reaped.
+int Readers()
+{
+    return int(processrecords::Tree(getpid()).size()) - 1;
+}
+
+// The count once readers that were left behind have ended. Readers end in their own processes,
 // after their command has returned, so this waits for the count to fall to atMost, or without
 // a bound given, to stay the same for a tenth of a second; five seconds at the most.
-int EntriesOnceSettled(const char* folder, std::optional<int> atMost = std::nullopt)
+int OnceSettled(const std::function<int()>& count, std::optional<int> atMost = std::nullopt)
 {
     const auto deadline = std::chrono::steady_clock::now() + 5s;
-    int count = Entries(folder);
-    for (int same = 0; std::chrono::steady_clock::now() < deadline && (atMost ? count > *atMost : same < 10);) {
+    int counted = count();
+    for (int same = 0; std::chrono::steady_clock::now() < deadline && (atMost ? counted > *atMost : same < 10);) {
         std::this_thread::sleep_for(10ms);
-        const int now = Entries(folder);
-        same = now == count ? same + 1 : 0;
-        count = now;
+        const int now = count();
+        same = now == counted ? same + 1 : 0;
+        counted = now;
     }
-    return count;
+    return counted;
 }
 
-// After many commands the process holds no more files or threads than after the first few:
-// every capture is released and every reader has ended.
+// After many commands the process holds no more files, threads or reader processes (none of
+// them a zombie) than after the first few: every reader has ended and been reaped, and its
+// frames' memory is let go.
 void ExpectNoneLeftBehind(const std::function<void(int rounds)>& commands)
 {
     commands(3);
-    const int files = EntriesOnceSettled("/proc/self/fd");
-    const int threads = EntriesOnceSettled("/proc/self/task");
+    const int files = OnceSettled(Entries("/proc/self/fd"));
+    const int threads = OnceSettled(Entries("/proc/self/task"));
+    const int readers = OnceSettled(Readers);
     commands(40);
 
     testing::Test::RecordProperty("files_after_few_commands", files);
     testing::Test::RecordProperty("threads_after_few_commands", threads);
-    EXPECT_LE(EntriesOnceSettled("/proc/self/fd", files), files);
-    EXPECT_LE(EntriesOnceSettled("/proc/self/task", threads), threads);
+    testing::Test::RecordProperty("readers_after_few_commands", readers);
+    EXPECT_LE(OnceSettled(Entries("/proc/self/fd"), files), files);
+    EXPECT_LE(OnceSettled(Entries("/proc/self/task"), threads), threads);
+    EXPECT_LE(OnceSettled(Readers, readers), readers);
 }
 
 TEST(Resources, ManyCommandsLeaveNoFilesOrThreadsBehind)
@@ -81,20 +95,23 @@ TEST(Resources, ManyCommandsLeaveNoFilesOrThreadsBehind)
 }
 
 // Each command is replaced by another while its reader waits on a stalled read: the reader
-// left behind ends when its read returns, and takes its file and thread with it.
+// left behind is stopped, and takes its files, threads and process with it.
 TEST(Resources, ReadersLeftInStalledReadsLeaveNoFilesOrThreadsBehind)
 {
     TestVideoFolder videos;
     const std::string slow = videos.WriteLong("slow.avi", 600, testcolours::red, testcolours::blue);
     const std::string quick = videos.Write("quick.avi", {testcolours::red, testcolours::green});
     slowfile::StallReads(slow, off_t(std::filesystem::file_size(slow) / 2), 200ms);
-    int stalls = 0;
+    int replaced = 0;
+    bool stalling = false;
     QTimer replaceStalled;
     QObject::connect(&replaceStalled, &QTimer::timeout, &replaceStalled, [&] {
-        if (slowfile::StallsBegun() > stalls) {
-            stalls = slowfile::StallsBegun();
+        const bool now = slowfile::Stalling();
+        if (now && !stalling) {
+            ++replaced;
             PlayVideo(quick);
         }
+        stalling = now;
     });
     replaceStalled.start(5);
 
@@ -102,7 +119,7 @@ TEST(Resources, ReadersLeftInStalledReadsLeaveNoFilesOrThreadsBehind)
         for (int i = 0; i < rounds / 4 + 1; ++i)
             PlayVideo(slow);
     });
-    EXPECT_GE(slowfile::StallsBegun(), 12);
+    EXPECT_GE(replaced, 12);
 }
 
 // Once a command has ended, nothing of its frames is held: not the reader's buffers, not the

@@ -79,6 +79,7 @@ TEST_P(ScreenFit, WholePictureOnTheScreen)
     }
     QImage shown;
     QRect window;
+    std::optional<fakecamera::Stream> stream;  // read while the camera's reader is there
     const auto look = [&] {
         // An X window takes its new size once the server has answered: wait for that (what
         // if it never does is checked below).
@@ -90,6 +91,7 @@ TEST_P(ScreenFit, WholePictureOnTheScreen)
         setenv("FAKE_CAMERA_COLOUR", "FF8000", 1);
         WhenPictureShown close(cameraColour, [&](std::optional<QColor>) {
             look();
+            stream = fakecamera::LastStream();
             videowindow::Find()->close();
         });
         playback_module::PlayVideo(std::nullopt);
@@ -105,7 +107,6 @@ TEST_P(ScreenFit, WholePictureOnTheScreen)
     const int w = shown.width(), h = shown.height();
     const auto at = [&](double x, double y) { return QColor(shown.pixel(int(x * w), int(y * h))); };
     if (fit.cameraModes) {
-        const auto stream = fakecamera::LastStream();
         ASSERT_TRUE(stream) << "the camera never streamed";
         EXPECT_EQ(QSize(int(stream->width), int(stream->height)), fit.picture) << "the camera's mode";
         EXPECT_TRUE(IsNear(at(0.1, 0.1), Qt::white));

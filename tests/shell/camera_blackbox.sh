@@ -20,10 +20,9 @@ export FAKE_CAMERA_COLOUR=FF8000 FAKE_CAMERA_SIZE=160x120
 # A sanitizer build checks that its runtime is the first library; the preloaded fake is.
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
 
-# The fake camera's descriptors name its FIFO's folder, fake-camera.XXXXXX, in /proc.
-camera_descriptors() {
-    find "/proc/$pid/fd" -mindepth 1 -lname '*fake-camera*' 2> /dev/null | wc -l
-}
+# While the fake camera is open, its memory, "fake-camera", is among the descriptors of the
+# process that opened it: the program's camera reader.
+camera_descriptors() { descriptors_in_tree "$pid" '*fake-camera*'; }
 camera_open() { [ "$(camera_descriptors)" -gt 0 ]; }
 camera_closed() { [ "$(camera_descriptors)" -eq 0 ]; }
 program_ended() { ! kill -0 "$pid" 2> /dev/null; }

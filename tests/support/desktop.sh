@@ -128,6 +128,28 @@ shows_colour() {
 
 # Says why a test failed, shows what the program wrote to standard error (the file named by
 # PROGRAM_STDERR, if any), lists the visible windows and keeps a picture of the screen.
+# How many descriptors of the process and those it started (the player's readers) name
+# something matching the pattern (a test fake's memory, in /proc).
+descriptors_in_tree() {
+    local pattern=$2 tree=" $1 " grew=1 stat line process state parent
+    while [ "$grew" -eq 1 ]; do
+        grew=0
+        for stat in /proc/[0-9]*/stat; do
+            read -r line 2> /dev/null < "$stat" || continue
+            process=${stat#/proc/} process=${process%/stat}
+            # "PID (NAME) STATE PARENT ...", the name as the program chose it
+            read -r state parent _ <<< "${line##*) }"
+            if [[ $tree == *" $parent "* && $tree != *" $process "* ]]; then
+                tree+="$process "
+                grew=1
+            fi
+        done
+    done
+    for process in $tree; do
+        find "/proc/$process/fd" -mindepth 1 -lname "$pattern" 2> /dev/null
+    done | wc -l
+}
+
 fail() {
     echo "FAIL: $*" >&2
     if [ -n "${PROGRAM_STDERR:-}" ] && [ -s "$PROGRAM_STDERR" ]; then

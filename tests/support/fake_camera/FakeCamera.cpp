@@ -1,8 +1,10 @@
 #include "support/fake_camera/FakeCamera.h"
 
-#include <dirent.h>
+#include "support/ProcessRecords.h"
+
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -152,74 +154,97 @@ std::optional<Settings> Settings::FromEnvironment()
 }
 
 namespace {
-// Never destroyed: a camera's clock may hand a frame over while the program's statics go.
-struct Records {
-    std::mutex lock;
-    std::optional<Stream> lastStream;
-    std::vector<HandOver> handOvers;
-    std::atomic<unsigned long> framesTaken{0};
-};
 
-Records& TheRecords()
+// What a process's fake cameras did, in memory the test program reads (ProcessRecords.h).
+// Times are the steady clock's, which every process shares.
+struct Records {
+    std::uint64_t streams;  // how many started; the last one's:
+    std::int64_t streamStartNs;
+    std::uint32_t format, width, height, rate;
+    std::uint64_t framesTaken;
+    std::uint64_t handOvers;  // how many, the first mostHandOvers of them kept:
+    static constexpr std::size_t mostHandOvers = 4096;
+    struct {
+        std::int64_t atNs;
+        std::uint32_t buffer;
+    } handOver[mostHandOvers];
+};
+constexpr const char* recordsName = "camera-records";
+std::mutex recording;
+
+Records& Mine()
 {
-    static Records* const records = new Records;
-    return *records;
+    return processrecords::Own<Records>(recordsName);
 }
+
+std::int64_t Nanoseconds(std::chrono::steady_clock::time_point at)
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count();
+}
+
+std::chrono::steady_clock::time_point At(std::int64_t nanoseconds)
+{
+    return std::chrono::steady_clock::time_point(
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::nanoseconds(nanoseconds)));
+}
+
 }  // namespace
 
 std::optional<Stream> LastStream()
 {
-    std::lock_guard<std::mutex> lock(TheRecords().lock);
-    return TheRecords().lastStream;
+    std::optional<Stream> last;
+    for (const Records& records : processrecords::Read<Records>(getpid(), recordsName))
+        if (records.streams > 0 && (!last || At(records.streamStartNs) > last->start))
+            last = Stream{At(records.streamStartNs), records.format, records.width, records.height, records.rate};
+    return last;
 }
 
 void RecordStream(const Stream& stream)
 {
-    std::lock_guard<std::mutex> lock(TheRecords().lock);
-    TheRecords().lastStream = stream;
+    std::lock_guard<std::mutex> lock(recording);
+    Records& records = Mine();
+    records.streamStartNs = Nanoseconds(stream.start);
+    records.format = stream.format, records.width = stream.width, records.height = stream.height;
+    records.rate = stream.rate;
+    ++records.streams;
 }
 
 std::vector<HandOver> HandOvers()
 {
-    std::lock_guard<std::mutex> lock(TheRecords().lock);
-    return TheRecords().handOvers;
+    std::vector<HandOver> all;
+    for (const Records& records : processrecords::Read<Records>(getpid(), recordsName))
+        for (std::size_t i = 0; i < std::min<std::size_t>(records.handOvers, Records::mostHandOvers); ++i)
+            all.push_back({At(records.handOver[i].atNs), records.handOver[i].buffer});
+    return all;
 }
 
 void RecordHandOver(const HandOver& handOver)
 {
-    std::lock_guard<std::mutex> lock(TheRecords().lock);
-    TheRecords().handOvers.push_back(handOver);
+    std::lock_guard<std::mutex> lock(recording);
+    Records& records = Mine();
+    if (records.handOvers < Records::mostHandOvers)
+        records.handOver[records.handOvers] = {Nanoseconds(handOver.at), handOver.buffer};
+    ++records.handOvers;
 }
 
 unsigned long FramesTaken()
 {
-    return TheRecords().framesTaken;
+    unsigned long taken = 0;
+    for (const Records& records : processrecords::Read<Records>(getpid(), recordsName))
+        taken += records.framesTaken;
+    return taken;
 }
 
 void RecordFrameTaken()
 {
-    ++TheRecords().framesTaken;
+    std::lock_guard<std::mutex> lock(recording);
+    ++Mine().framesTaken;
 }
 
 int OpenDescriptors(pid_t process)
 {
-    const std::string folder = "/proc/" + std::to_string(process) + "/fd";
-    const std::unique_ptr<DIR, int (*)(DIR*)> listing(opendir(folder.c_str()), closedir);
-    if (!listing)
-        return 0;
-    int count = 0;
-    while (const dirent* entry = readdir(listing.get())) {
-        char target[PATH_MAX];
-        const std::string link = folder + '/' + entry->d_name;
-        const ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
-        if (length <= 0)
-            continue;
-        target[length] = '\0';
-        // The FIFO's folder, and the frames' memory, both carry the name.
-        if (std::strstr(target, "fake-camera"))
-            ++count;
-    }
-    return count;
+    // The open camera's memory, and its frames', both carry the name.
+    return processrecords::Descriptors(process, "fake-camera");
 }
 
 int OpenDescriptors()

@@ -17,10 +17,10 @@
 // It lists modes as a USB camera does: pixel formats (BGR24, YUYV and Motion-JPEG), each with
 // discrete frame sizes, each with discrete frame rates, and it answers a format request with the
 // nearest size it has in that format (or in its first format, if it lacks the one asked for).
-// Motion-JPEG frames are real JPEG data. Its descriptor is the read end of a FIFO that gets one
-// byte per finished frame, so select() and poll() wait on it natively. The FIFO lives in
-// "$TMPDIR/fake-camera.XXXXXX/", which is removed as soon as both ends are open: /proc/PID/fd
-// then names it while the device is open, and nothing is left behind however the process ends.
+// Motion-JPEG frames are real JPEG data. Its descriptor is the read end of a pipe that gets one
+// byte per finished frame, so select() and poll() wait on it natively; it needs nothing of the
+// filesystem, so it works in a confined process too. While the device is open, memory named
+// "fake-camera" is too, which /proc/PID/fd shows.
 //
 // Settings are read from the environment each time the device is opened:
 //   FAKE_CAMERA_COLOUR=RRGGBB            colour of every frame (default 20A040); the top-left
@@ -67,8 +67,11 @@ struct Settings {
     static std::optional<Settings> FromEnvironment();
 };
 
-// The stream a fake camera opened by this process started last (linked-in use only): when,
-// which is where its STALL_AFTER_MS and VANISH_AFTER_MS count from, and in which mode.
+// What the fake cameras of this process and of the processes it started (the player's readers)
+// did, as far as those processes are still there (ProcessRecords.h).
+
+// The stream a fake camera started last: when, which is where its STALL_AFTER_MS and
+// VANISH_AFTER_MS count from, and in which mode.
 struct Stream {
     std::chrono::steady_clock::time_point start;
     std::uint32_t format;
@@ -83,8 +86,8 @@ constexpr int NumberedLevel(unsigned buffer)
     return 40 + 24 * static_cast<int>(buffer % 8);
 }
 
-// Every frame the fake cameras of this process handed over to the program, when and in which
-// buffer; and how many frames the program took (linked-in use only).
+// Every frame the fake cameras handed over to the program, when and in which buffer (the
+// first 4096 of each process); and how many frames the program took.
 struct HandOver {
     std::chrono::steady_clock::time_point at;
     unsigned buffer;
@@ -94,12 +97,12 @@ void RecordHandOver(const HandOver& handOver);
 unsigned long FramesTaken();
 void RecordFrameTaken();
 
-// How many descriptors of a fake camera the process holds (the device's own and the fake's
-// internal ones): zero exactly when no fake camera is open. Read from /proc, so it works for
-// another process too and does not trust the fake's own bookkeeping.
+// How many descriptors of a fake camera the process and the processes it started hold: zero
+// exactly when no fake camera is open. Read from /proc, so it does not trust the fake's own
+// bookkeeping.
 int OpenDescriptors(pid_t process);
 int OpenDescriptors();
-// The same once the program has let its camera go: a reader closes its camera on a thread of
+// The same once the program has let its camera go: a reader closes its camera in a process of
 // its own, so this waits up to a second for the count to reach zero.
 int OpenDescriptorsOnceReleased();
 

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -154,7 +153,7 @@ TEST(FakeCamera, WaitAnyFindsTheNextFrame)
     ASSERT_TRUE(camera.isOpened());
     std::vector<int> ready;
 
-    // poll() on the device's descriptor, then a grab: the FIFO has to be a real pollable one.
+    // poll() on the device's descriptor, then a grab: the pipe has to be a real pollable one.
     ASSERT_TRUE(cv::VideoCapture::waitAny({camera}, ready, 1'000'000'000));
 
     EXPECT_EQ(ready, std::vector<int>{0});
@@ -189,34 +188,6 @@ TEST(FakeCamera, VanishingCameraWakesAWaitingReadAndFailsFromThenOn)
     EXPECT_FALSE(camera.read(frame));
     camera.release();
     EXPECT_EQ(fakecamera::OpenDescriptors(), 0);
-}
-
-TEST(FakeCamera, LeavesNothingInTheTemporaryFolder)
-{
-    char folder[] = "/tmp/fake-camera-test.XXXXXX";
-    ASSERT_TRUE(mkdtemp(folder));
-    const auto entries = [&folder] {
-        int count = 0;
-        if (DIR* listing = opendir(folder)) {
-            while (const dirent* entry = readdir(listing))
-                count += std::string(entry->d_name) != "." && std::string(entry->d_name) != "..";
-            closedir(listing);
-        }
-        return count;
-    };
-    {
-        ScopedEnvironment settings{{"TMPDIR", folder}};
-        cv::VideoCapture camera = OpenCamera();
-        ASSERT_TRUE(camera.isOpened());
-        cv::Mat frame;
-        ASSERT_TRUE(camera.read(frame));
-
-        EXPECT_EQ(entries(), 0) << "the FIFO's folder outlived the open";
-        EXPECT_GT(fakecamera::OpenDescriptors(), 0) << "the open device is not visible in /proc";
-    }
-    EXPECT_EQ(entries(), 0);
-    EXPECT_EQ(fakecamera::OpenDescriptors(), 0);
-    rmdir(folder);
 }
 
 TEST(FakeCamera, MalformedSettingFailsTheOpen)

@@ -97,46 +97,33 @@ std::vector<std::uint8_t> ToJpeg(const std::vector<std::uint8_t>& bgr, unsigned 
     return jpeg;
 }
 
-std::string TemporaryFolderPattern()
-{
-    const char* folder = std::getenv("TMPDIR");
-    return std::string(folder && *folder ? folder : "/tmp") + "/fake-camera.XXXXXX";
-}
-
 }  // namespace
 
 std::unique_ptr<FakeDevice> FakeDevice::Open(const Settings& settings, int openFlags)
 {
-    std::string folder = TemporaryFolderPattern();
-    if (!mkdtemp(folder.data()))
+    // A pipe, which needs nothing of the filesystem (the program may be confined), beside memory
+    // named after the camera, which /proc shows among the process's descriptors while it is open.
+    int ends[2];
+    if (pipe2(ends, O_NONBLOCK | O_CLOEXEC) != 0)
         return nullptr;
-    const std::string fifo = folder + "/video0";
-    int programEnd = -1;
-    int clockEnd = -1;
-    if (mkfifo(fifo.c_str(), 0600) == 0) {
-        // Both ends without blocking: the read end first, or opening the write end fails.
-        programEnd = real::Open(fifo.c_str(), O_RDONLY | O_NONBLOCK | (openFlags & O_CLOEXEC), 0);
-        if (programEnd != -1)
-            clockEnd = real::Open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC, 0);
-    }
-    const int error = errno;
-    // Open ends keep the FIFO alive: the folder goes now, so nothing outlives the process.
-    unlink(fifo.c_str());
-    rmdir(folder.c_str());
-    if (clockEnd == -1) {
-        if (programEnd != -1)
-            real::Close(programEnd);
+    const int marker = memfd_create("fake-camera", MFD_CLOEXEC);
+    if (marker == -1 || ((openFlags & O_CLOEXEC) == 0 && fcntl(ends[0], F_SETFD, 0) != 0)) {
+        const int error = errno;
+        for (const int end : {ends[0], ends[1], marker})
+            if (end != -1)
+                real::Close(end);
         errno = error;
         return nullptr;
     }
     return std::unique_ptr<FakeDevice>(
-        new FakeDevice(settings, programEnd, clockEnd, (openFlags & O_NONBLOCK) == 0));
+        new FakeDevice(settings, ends[0], ends[1], marker, (openFlags & O_NONBLOCK) == 0));
 }
 
-FakeDevice::FakeDevice(const Settings& settings, int programEnd, int clockEnd, bool blocking)
+FakeDevice::FakeDevice(const Settings& settings, int programEnd, int clockEnd, int marker, bool blocking)
     : settings_(settings)
     , programEnd_(programEnd)
     , blocking_(blocking)
+    , marker_(marker)
     , rate_(settings.modes[0].rates[0])
     , clockEnd_(clockEnd)
 {
@@ -154,6 +141,7 @@ FakeDevice::~FakeDevice()
     FreeBuffers();
     if (clockEnd_ != -1)
         real::Close(clockEnd_);
+    real::Close(marker_);
 }
 
 int FakeDevice::Control(unsigned long request, void* argument)
@@ -472,7 +460,7 @@ int FakeDevice::DequeueBuffer(v4l2_buffer& buffer, std::unique_lock<std::mutex>&
     const std::size_t index = done_.front();
     done_.pop_front();
     buffers_[index].state = BufferState::Dequeued;
-    // Each finished frame left one byte in the FIFO; the descriptor is readable while any is left.
+    // Each finished frame left one byte in the pipe; the descriptor is readable while any is left.
     char frameMark;
     [[maybe_unused]] const ssize_t unused = read(programEnd_, &frameMark, 1);
     Describe(index, buffer);

@@ -18,8 +18,8 @@ namespace fakecamera {
 
 // One open of the fake camera: a single-planar capture device with memory-mapped buffers,
 // as a USB camera driver offers it. A clock thread fills a queued buffer at each frame time
-// and writes a byte into the FIFO whose read end the program holds; dequeuing a buffer reads
-// that byte back, so the FIFO is readable exactly while a finished frame waits.
+// and writes a byte into the pipe whose read end the program holds; dequeuing a buffer reads
+// that byte back, so the pipe is readable exactly while a finished frame waits.
 class FakeDevice {
 public:
     // Null, with errno set, when the device can't be made.
@@ -47,7 +47,7 @@ private:
     };
     using Clock = std::chrono::steady_clock;
 
-    FakeDevice(const Settings& settings, int programEnd, int clockEnd, bool blocking);
+    FakeDevice(const Settings& settings, int programEnd, int clockEnd, int marker, bool blocking);
 
     int QueryCapability(v4l2_capability& capability) const;
     int EnumerateFormats(v4l2_fmtdesc& description) const;
@@ -78,8 +78,9 @@ private:
     std::vector<std::uint8_t> Picture(std::size_t buffer) const;
 
     const Settings settings_;
-    const int programEnd_;  // the FIFO's read end: the device's descriptor
+    const int programEnd_;  // the pipe's read end: the device's descriptor
     const bool blocking_;   // opened without O_NONBLOCK: VIDIOC_DQBUF waits for a frame
+    const int marker_;      // the memory that names the open camera in /proc
 
     std::mutex mutex_;
     std::condition_variable changed_;
@@ -87,7 +88,7 @@ private:
     unsigned rate_;         // frames per second
     std::size_t bufferStride_ = 0;  // each buffer starts on a page
     std::vector<std::uint32_t> pictureBytes_;  // each buffer's picture, before any damage
-    int clockEnd_;  // the FIFO's write end; closed when the camera vanishes
+    int clockEnd_;  // the pipe's write end; closed when the camera vanishes
     bool vanished_ = false;
     bool closing_ = false;
     bool streaming_ = false;
