@@ -246,6 +246,13 @@ INSTANTIATE_TEST_SUITE_P(
         // Raw where Motion-JPEG is no faster; the highest rate a size has.
         Camera{"RawAsFast", "MJPG:800x600@30,YUYV:800x600@15/30", {800, 600}, V4L2_PIX_FMT_YUYV},
         Camera{"OneMode", "BGR3:320x240@30", {320, 240}, V4L2_PIX_FMT_BGR24},
+        // A mode its camera won't be set up in: the camera as OpenCV opens it by itself.
+        Camera{"RefusesTheBestMode", "YUYV:640x480@30,MJPG:640x480@30,MJPG:1280x720@30", {640, 480},
+               V4L2_PIX_FMT_YUYV, {"FAKE_CAMERA_REFUSE", "MJPG:1280x720"}},
+        // A new format and size reset the rate to the size's first, and slower, one (as OpenCV,
+        // setting the camera up again, asks for the slow rate of the mode it opened it in).
+        Camera{"SlowerRateListedFirst", "YUYV:640x480@15,MJPG:640x480@15,MJPG:1280x720@15/30", {1280, 720},
+               V4L2_PIX_FMT_MJPEG},
         Camera{"MjpegWithAnEmptyFrameEvery60", "MJPG:640x480@30", {640, 480}, V4L2_PIX_FMT_MJPEG,
                {"FAKE_CAMERA_EMPTY_EVERY", "60"}},
         Camera{"MjpegWithAFrameCutShortEvery30", "MJPG:640x480@30", {640, 480}, V4L2_PIX_FMT_MJPEG,

@@ -131,6 +131,18 @@ bool ReadModes(Settings& settings)
     return true;
 }
 
+bool ReadRefused(Settings& settings)
+{
+    const char* text = std::getenv("FAKE_CAMERA_REFUSE");
+    if (!text)
+        return true;
+    const auto mode = ParseMode(std::string(text) + "@1");  // a mode's format and size, without rates
+    if (!mode)
+        return false;
+    settings.refused = *mode;
+    return true;
+}
+
 }  // namespace
 
 std::optional<Settings> Settings::FromEnvironment()
@@ -143,7 +155,7 @@ std::optional<Settings> Settings::FromEnvironment()
     const bool valid = ReadColour(settings) && ReadSize(settings)
         && ReadOptional("FAKE_CAMERA_FPS", 1, 1000, settings.modes[0].rates, rate) && ReadModes(settings)
         && ReadOptional("FAKE_CAMERA_EMPTY_EVERY", 1, UINT_MAX, settings.emptyEvery, count)
-        && ReadOptional("FAKE_CAMERA_CUT_EVERY", 1, UINT_MAX, settings.cutEvery, count)
+        && ReadOptional("FAKE_CAMERA_CUT_EVERY", 1, UINT_MAX, settings.cutEvery, count) && ReadRefused(settings)
         && ReadOptional("FAKE_CAMERA_NUMBERED", 0, 1, settings.numbered, on)
         && ReadOptional("FAKE_CAMERA_STALL_AFTER_MS", 0, INT_MAX, settings.stallAfter, milliseconds)
         && ReadOptional("FAKE_CAMERA_STALL_AFTER_FRAMES", 0, UINT_MAX, settings.stallAfterFrames, count)

@@ -30,6 +30,8 @@
 //   FAKE_CAMERA_MODES=F:WxH@R[/R...],... the modes instead, in the order they are listed: F is
 //                                        BGR3, YUYV or MJPG, R a rate in frames per second, the
 //                                        first of a size its default
+//   FAKE_CAMERA_REFUSE=F:WxH             this mode is set, but gets no buffers (ENOMEM), as some
+//                                        cameras' modes fail
 //   FAKE_CAMERA_EMPTY_EVERY=N            every Nth frame is empty, as a USB glitch leaves it
 //   FAKE_CAMERA_CUT_EVERY=N              every Nth frame is cut short, half its bytes sent
 //   FAKE_CAMERA_NUMBERED=1               each buffer's picture carries its number: a grey block
@@ -57,6 +59,7 @@ struct Mode {
 struct Settings {
     std::uint8_t red = 0x20, green = 0xa0, blue = 0x40;
     std::vector<Mode> modes{{V4L2_PIX_FMT_BGR24, 160, 120, {30}}};
+    std::optional<Mode> refused;  // its rates unused
     std::optional<unsigned> emptyEvery, cutEvery;
     bool numbered = false;
     std::optional<std::chrono::milliseconds> stallAfter;

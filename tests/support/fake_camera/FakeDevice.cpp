@@ -395,6 +395,11 @@ int FakeDevice::RequestBuffers(v4l2_requestbuffers& request)
     request.capabilities = V4L2_BUF_CAP_SUPPORTS_MMAP;
     if (request.count == 0)
         return 0;
+    // A mode it lists, but can't give buffers for.
+    const std::optional<Mode>& refused = settings_.refused;
+    if (refused && refused->format == CurrentMode().format && refused->width == CurrentMode().width
+        && refused->height == CurrentMode().height)
+        return Fail(ENOMEM);
     const std::uint32_t count = std::min(request.count, maximumBuffers);
     bufferStride_ = PageRounded(FrameBytes());
     frameMemory_ = memfd_create("fake-camera-frames", MFD_CLOEXEC);
