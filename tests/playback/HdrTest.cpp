@@ -1,7 +1,9 @@
 // HDR streams (PQ and HLG) shown on an ordinary screen, against a display-referred conversion
 // made apart from the player (libavfilter's zscale, tests/support/streams/ScreenReference.h)
 // from the same decoded samples; an SDR stream stays as it is.
+#include "playback/DecoderTap.h"
 #include "playback/PlayVideo.h"
+#include "playback/ToneMapping.h"
 
 #include "support/TestVideo.h"
 #include "support/VideoWindow.h"
@@ -14,6 +16,7 @@
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -93,6 +96,21 @@ cv::Mat Shown()
     return shown;
 }
 
+// The stream's first frame mapped in this process, as a reader maps it, as BGR floats: what the
+// processor this runs on makes of it (the HDR rows run again on one without AVX2).
+cv::Mat MappedHere(const std::string& path)
+{
+    TapFile(StreamColour{AVCOL_SPC_BT2020_NCL, false});
+    cv::VideoCapture capture(path, cv::CAP_FFMPEG);
+    cv::Mat mapped;
+    if (capture.grab())
+        if (const YcbcrPlanes* frame = HdrPicture())
+            ToneMapper(DecodedLight()).Map(*frame, 1, mapped);
+    TapFile(std::nullopt);
+    mapped.convertTo(mapped, CV_32FC3);
+    return mapped;
+}
+
 // A grey ramp across the picture, from black to reference white, in equal steps of the stream's
 // code; each column of what is shown against the reference's, averaged down the column (the
 // dither's pattern averages out).
@@ -102,6 +120,7 @@ struct Ramp {
     double meanOff, mostOff;  // levels from the reference, on average and in any column
     double largestStep;       // between neighbouring columns
     int stepsOf3;             // steps of 3 levels or more
+    bool mappedHere = false;  // not played but mapped in this process (MappedHere)
 };
 
 void PrintTo(const Ramp& ramp, std::ostream* out)
@@ -123,9 +142,10 @@ TEST_P(HdrRamps, EachColumnAsTheReference)
         return cv::Vec3d::all(white * x / (width - 1));
     });
 
-    PlayVideo(path);
+    if (!ramp.mappedHere)
+        PlayVideo(path);
 
-    const cv::Mat shown = Shown(), reference = ScreenReference(path);
+    const cv::Mat shown = ramp.mappedHere ? MappedHere(path) : Shown(), reference = ScreenReference(path);
     ASSERT_EQ(shown.size(), reference.size());
     cv::Mat shownColumns, referenceColumns;
     cv::reduce(shown, shownColumns, 0, cv::REDUCE_AVG);
@@ -152,7 +172,9 @@ TEST_P(HdrRamps, EachColumnAsTheReference)
 
 INSTANTIATE_TEST_SUITE_P(Transfers, HdrRamps,
                          testing::Values(Ramp{"Pq", Transfer::Pq, 4, 10, 3, 5}, Ramp{"Hlg", Transfer::Hlg, 4, 10, 3, 5},
-                                         Ramp{"Sdr", Transfer::Sdr, 1, 1, 1, 0}),
+                                         Ramp{"Sdr", Transfer::Sdr, 1, 1, 1, 0},
+                                         Ramp{"PqMappedHere", Transfer::Pq, 4, 10, 3, 5, true},
+                                         Ramp{"HlgMappedHere", Transfer::Hlg, 4, 10, 3, 5, true}),
                          [](const testing::TestParamInfo<Ramp>& info) { return std::string(info.param.name); });
 
 // Bands of colour: white at reference white, greys, and BT.709's primaries at half and at full
