@@ -1,5 +1,6 @@
 #include "playback/FrameOutlet.h"
 
+#include <sys/syscall.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -17,6 +18,13 @@ constexpr std::size_t largestCommand = 1 << 18;
 FrameOutlet::FrameOutlet(int socket)
     : socket_(socket)
 {
+}
+
+void FrameOutlet::Announce()
+{
+    const reader_link::Descriptor self(int(syscall(SYS_pidfd_open, getpid(), 0)));
+    const reader_link::Started started{};
+    reader_link::Send(socket_, &started, sizeof started, self ? std::vector<int>{self.Get()} : std::vector<int>{});
 }
 
 std::optional<FrameOutlet::Command> FrameOutlet::ReceiveCommand()

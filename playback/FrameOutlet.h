@@ -18,6 +18,9 @@ public:
         reader_link::Command what;
         std::vector<reader_link::Descriptor> handedOver;  // as reader_link::Command says
     };
+    // Says the reader is there, with a descriptor of itself to be stopped by: before it has read
+    // anything, so that the windows can trust it.
+    void Announce();
     // Waits for the command, and takes on the environment it carries. Absent when the windows'
     // process has gone first.
     std::optional<Command> ReceiveCommand();

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,44 +22,6 @@
 
 using reader_link::Descriptor;
 
-// A reader process: stopped on demand, and reaped as it ends, by a thread of its own, so that
-// no reader is left a zombie and none is waited for. Its pid is signalled only while it has not
-// been reaped, so never another process's that took the number.
-class ReaderProcess {
-public:
-    explicit ReaderProcess(pid_t pid)
-        : pid_(pid)
-    {
-    }
-
-    // Starts a reader, its end of the link at reader_link::readerSocket; null when it can't.
-    static std::shared_ptr<ReaderProcess> Start(Descriptor& link);
-
-    void Stop()
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!ended_)
-            kill(pid_, SIGKILL);
-    }
-
-private:
-    void Reap()
-    {
-        siginfo_t ended{};
-        while (waitid(P_PID, id_t(pid_), &ended, WEXITED | WNOWAIT) != 0 && errno == EINTR) {
-        }
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            ended_ = true;
-        }
-        waitpid(pid_, nullptr, 0);
-    }
-
-    const pid_t pid_;
-    std::mutex mutex_;
-    bool ended_ = false;
-};
-
 namespace {
 
 // The reader program, beside this library.
@@ -71,41 +34,25 @@ std::string ReaderProgram()
     return path.substr(0, path.rfind('/') + 1) + "reelview-reader";
 }
 
-// A reader started ahead of time, waiting for its source. It may be taken by the event thread
-// while the thread that loads playback starts it.
-struct Waiting {
-    std::shared_ptr<ReaderProcess> process;
-    Descriptor link;
-};
-std::mutex waitingLock;
-std::optional<Waiting> waiting;
+// The starter, reelview-reader started once, which forks a reader for each source
+// (ReaderMain.cpp): its link; and a reader forked ahead of time, waiting for its source: its
+// link. Both may be made by the thread that loads playback while the event thread takes them.
+std::mutex startingLock;
+Descriptor starter;
+Descriptor waiting;
 
 // Where the camera reader started last says it has let the camera go: the other end of its socket.
 Descriptor cameraReleased;
 
-Waiting TakeReader()
-{
-    {
-        std::lock_guard<std::mutex> lock(waitingLock);
-        if (waiting) {
-            Waiting taken = std::move(*waiting);
-            waiting.reset();
-            return taken;
-        }
-    }
-    Waiting started;
-    started.process = ReaderProcess::Start(started.link);
-    return started;
-}
-
-}  // namespace
-
-std::shared_ptr<ReaderProcess> ReaderProcess::Start(Descriptor& link)
+// Starts the starter; its end of the link at reader_link::readerSocket. Reaped as it ends by a
+// thread of its own, so that it is never left a zombie nor waited for; the readers it forks it
+// reaps itself. Empty when it can't be started.
+Descriptor StartStarter()
 {
     static const std::string program = ReaderProgram();
     int ends[2];
     if (program.empty() || socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0)
-        return nullptr;
+        return {};
     Descriptor ours(ends[0]), theirs(ends[1]);
     // Its own socket, nothing to read or write on the standard ones but the error stream, no
     // other descriptor of this process (a window system's connection among them), and signals
@@ -130,25 +77,47 @@ std::shared_ptr<ReaderProcess> ReaderProcess::Start(Descriptor& link)
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     if (failed)
-        return nullptr;
-    auto process = std::make_shared<ReaderProcess>(pid);
+        return {};
     try {
-        std::thread(&ReaderProcess::Reap, process).detach();
+        std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
     } catch (const std::system_error&) {
         // No thread to reap it with: it stays a zombie once it ends, until the program does.
     }
-    link = std::move(ours);
-    return process;
+    return ours;
 }
+
+// A reader forked now: its end of the link; empty when none can be had. The fork is asked for
+// and not waited for: the reader's first message says it is there.
+Descriptor ForkReader()
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!starter && !(starter = StartStarter()))
+            return {};
+        int ends[2];
+        if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0)
+            return {};
+        Descriptor ours(ends[0]), theirs(ends[1]);
+        const char fork = 'f';
+        if (reader_link::Send(starter.Get(), &fork, sizeof fork, {theirs.Get()}, false))
+            return ours;
+        starter = Descriptor();  // it has gone: another
+    }
+    return {};
+}
+
+Descriptor TakeReader()
+{
+    std::lock_guard<std::mutex> lock(startingLock);
+    return waiting ? std::move(waiting) : ForkReader();
+}
+
+}  // namespace
 
 void FrameReader::Prepare()
 {
-    std::lock_guard<std::mutex> lock(waitingLock);
-    if (waiting)
-        return;
-    Waiting started;
-    if ((started.process = ReaderProcess::Start(started.link)))
-        waiting = std::move(started);
+    std::lock_guard<std::mutex> lock(startingLock);
+    if (!waiting)
+        waiting = ForkReader();
 }
 
 FrameReader::FrameReader(const VideoSource& source, cv::Size room, double pixelRatio)
@@ -176,41 +145,42 @@ FrameReader::FrameReader(const VideoSource& source, cv::Size room, double pixelR
             return;  // a source that did not open
         handedOver.push_back(file->Handle());
     }
-    // A reader that waited may have died meanwhile: then a new one.
-    for (int attempt = 0; attempt < 2 && !process_; ++attempt) {
-        Waiting reader = TakeReader();
-        if (!reader.process)
+    // A reader that waited may have gone meanwhile (its starter with it): then a new one. The
+    // command waits in the link until the reader is there to read it.
+    for (int attempt = 0; attempt < 2 && !link_; ++attempt) {
+        Descriptor reader = TakeReader();
+        if (!reader)
             return;
-        if (reader_link::Send(reader.link.Get(), message.data(), message.size(), handedOver)) {
-            process_ = std::move(reader.process);
-            link_ = std::move(reader.link);
-        } else {
-            reader.process->Stop();
-        }
+        if (reader_link::Send(reader.Get(), message.data(), message.size(), handedOver, false))
+            link_ = std::move(reader);
     }
-    if (camera && process_)
+    if (camera && link_)
         cameraReleased = std::move(releasedEnd);
 }
 
 FrameReader::~FrameReader()
 {
+    Stop();
+}
+
+void FrameReader::Stop()
+{
     if (process_)
-        process_->Stop();
+        syscall(SYS_pidfd_send_signal, process_.Get(), SIGKILL, nullptr, 0);
+    process_ = Descriptor();
+    link_ = Descriptor();  // a reader not yet known to be there leaves when it finds this closed
 }
 
 FrameReader::Next FrameReader::End()
 {
-    if (process_)
-        process_->Stop();
-    process_.reset();
-    link_ = Descriptor();
+    Stop();
     Prepare();
     return Next::Ended;
 }
 
 FrameReader::Next FrameReader::Take(cv::Mat& picture, Clock::time_point deadline)
 {
-    if (!process_)
+    if (!link_)
         return Next::Ended;
     const int socket = link_.Get();
     if (shown_ >= 0 && !cameBack_) {
@@ -223,11 +193,19 @@ FrameReader::Next FrameReader::Take(cv::Mat& picture, Clock::time_point deadline
     reader_link::SetPatience(socket, std::max(patience, std::chrono::nanoseconds(1000)));
     reader_link::FrameReady frame{};
     std::vector<Descriptor> descriptors;
-    const long received = reader_link::Receive(socket, &frame, sizeof frame, &descriptors);
+    long received = reader_link::Receive(socket, &frame, sizeof frame, &descriptors);
+    // The reader's first word, before it has read anything: itself, to be stopped by.
+    if (received == sizeof(reader_link::Started) && !started_ && descriptors.size() <= 1) {
+        started_ = true;
+        if (!descriptors.empty())
+            process_ = std::move(descriptors.front());
+        return Take(picture, deadline);
+    }
     if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
         return Next::NotYet;
     // The reader ended, died, or said something it should not: the frames end.
-    if (received != sizeof frame || frame.buffer < 0 || frame.buffer >= reader_link::buffers || descriptors.size() > 1)
+    if (received != sizeof frame || !started_ || frame.buffer < 0 || frame.buffer >= reader_link::buffers
+        || descriptors.size() > 1)
         return End();
     reader_link::SharedMemory& memory = buffers_[frame.buffer];
     if (!descriptors.empty())

@@ -8,17 +8,16 @@
 #include <chrono>
 #include <memory>
 
-class ReaderProcess;
 
-// Opens a source and reads its frames in a process of its own, the reader
-// (reelview-reader, beside this library): the file's demuxing and decoding, a camera's frames,
+// Opens a source and reads its frames in a process of its own, the reader (forked for it by
+// reelview-reader, beside this library): the file's demuxing and decoding, a camera's frames,
 // and everything done to a frame before it is shown happen there, confined (Sandbox.h), so a
 // hostile or broken file can neither reach what its user has nor take the windows down, and a
 // read that waits on a slow disk, a network share or a camera never holds up the windows.
 // Frames come out in order, shaped for showing (FrameShaper), through memory both processes
 // map, and none is dropped: the reader reads one frame ahead and waits while the one it has read
 // is not yet taken. A reader that dies ends its frames as a source's end does. Each source gets
-// a reader of its own; the next one is started ahead of time.
+// a reader of its own; the next one is forked ahead of time.
 class FrameReader {
 public:
     using Clock = std::chrono::steady_clock;
@@ -42,11 +41,14 @@ public:
     static void Prepare();
 
 private:
-    // Ends the frames: the reader is stopped and let go of.
+    // Stops the reader and lets go of it.
+    void Stop();
+    // Ends the frames: the reader is stopped and the next one asked for.
     Next End();
 
-    std::shared_ptr<ReaderProcess> process_;  // null once the frames have ended
-    reader_link::Descriptor link_;
+    reader_link::Descriptor link_;     // empty once the frames have ended
+    reader_link::Descriptor process_;  // the reader, once it has said it is there
+    bool started_ = false;
     reader_link::SharedMemory buffers_[reader_link::buffers];
     int shown_ = -1;        // the buffer of the frame last taken
     bool cameBack_ = false; // came back for more after the first frame

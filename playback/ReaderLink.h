@@ -13,7 +13,8 @@
 // before it is used, and frames live in memory the reader can't shrink under it.
 namespace reader_link {
 
-// The reader's end of the socket, where it is started with it.
+// Where reelview-reader has its socket: the starter, the link it is asked on to fork a reader;
+// a reader forked, its link to the windows.
 inline constexpr int readerSocket = 3;
 // The buffers frames pass through: the one the windows show, the one read and waiting to be
 // taken, and the one being read into.
@@ -27,6 +28,12 @@ struct Command {
     std::int32_t camera;  // its index, or -1 for a file
     std::int32_t roomWidth, roomHeight;
     double pixelRatio;
+};
+
+// Reader to windows, first, before it has read anything: it is there, with a descriptor of
+// itself (a pidfd) to be stopped by.
+struct Started {
+    std::int32_t unused;
 };
 
 // Reader to windows: a frame in a buffer, BGR, rows x cols, step bytes a row; with the buffer's

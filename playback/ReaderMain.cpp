@@ -1,7 +1,9 @@
-// The reader of one source (FrameReader), a process of its own: started ahead of time by the
-// windows' process, it waits for its command, confines itself (Sandbox.h) before it reads a
-// byte of the source, and reads, shapes and hands over the source's frames until they end or are
-// no longer wanted. It takes nothing from its command line.
+// The readers of sources (FrameReader). Started once by the windows' process, this program loads
+// what reading needs and then forks a reader for each source it is asked for, at once and from
+// what is loaded already; it reads nothing itself. Each reader, a process of its own, says it is
+// there, waits for its command, confines itself (Sandbox.h) before it reads a byte of the
+// source, and reads, shapes and hands over the source's frames until they end or are no longer
+// wanted. Neither takes anything from its command line.
 #include "playback/DecoderTap.h"
 #include "playback/FrameOutlet.h"
 #include "playback/FrameShape.h"
@@ -12,6 +14,8 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cerrno>
 #include <chrono>
@@ -144,12 +148,11 @@ void ReadFrames(FrameOutlet& outlet, cv::VideoCapture& videoCapture, FrameShaper
     }
 }
 
-}  // namespace
-
-int main()
+// One reader's life, forked with its link at reader_link::readerSocket.
+int Read()
 {
     FrameOutlet outlet(reader_link::readerSocket);
-    AllowedFormats();  // made while the reader waits, not when its command has come
+    outlet.Announce();
     std::optional<FrameOutlet::Command> command = outlet.ReceiveCommand();
     if (!command)
         return 0;
@@ -199,4 +202,26 @@ int main()
     // Nothing reads any more: the file or camera is let go (a camera's light goes out).
     videoCapture.release();
     return 0;
+}
+
+}  // namespace
+
+int main()
+{
+    AllowedFormats();  // made once, and not when a reader's command has come
+    std::signal(SIGCHLD, SIG_IGN);  // readers reaped as they end
+    for (;;) {
+        char request;
+        std::vector<reader_link::Descriptor> link;
+        if (reader_link::Receive(reader_link::readerSocket, &request, sizeof request, &link) <= 0)
+            return 0;  // the windows' process has gone
+        if (link.size() == 1 && fork() == 0) {
+            // The reader, its link where the starter's was.
+            if (dup2(link.front().Get(), reader_link::readerSocket) != reader_link::readerSocket)
+                return 0;
+            link.clear();
+            std::signal(SIGCHLD, SIG_DFL);
+            return Read();
+        }
+    }
 }

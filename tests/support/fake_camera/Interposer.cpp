@@ -70,6 +70,7 @@ public:
     void Add(std::unique_ptr<FakeDevice> device)
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        owner_ = getpid();
         const int descriptor = device->ProgramDescriptor();
         byDescriptor_[descriptor] = std::move(device);
         count_ = byDescriptor_.size();
@@ -108,8 +109,8 @@ private:
     std::atomic<std::size_t> count_{0};
     // A child forked while a camera is open (a library's helper process, which closes every
     // descriptor it inherited before it runs its program) holds copies of the descriptors
-    // only: the devices, their clock threads included, are this process's.
-    const pid_t owner_ = getpid();
+    // only: the devices, their clock threads included, are the process's that opened them.
+    std::atomic<pid_t> owner_{0};
 };
 
 int OpenAny(const char* path, int flags, mode_t mode)
