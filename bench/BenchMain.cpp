@@ -403,8 +403,10 @@ struct HdrClip {
     std::string path;
 };
 
-// A 10-bit HEVC stream of the clip: moving texture up to about 180 nits (PQ) or mid-grey (HLG),
-// and a bright disc crossing it, with grain or without.
+// A 10-bit HEVC stream of the clip, a test pattern: colour bars across the top third, moving
+// texture up to about 180 nits (PQ) or mid-grey (HLG) with a bright disc crossing it in the
+// middle, and a ramp from black to the stream's brightest across the bottom; with grain or
+// without.
 void WriteHdrClip(HdrClip& clip, const QTemporaryDir& folder)
 {
     Encoding encoding;
@@ -415,13 +417,23 @@ void WriteHdrClip(HdrClip& clip, const QTemporaryDir& folder)
     encoding.transfer = AVColorTransferCharacteristic(clip.transfer);
     encoding.encoderOptions = {{"preset", "ultrafast"}, {"x265-params", "log-level=none"}};
     clip.path = folder.filePath(QString::fromUtf8(clip.name).replace(' ', '_') + ".mkv").toStdString();
+    // Yellow, cyan, green, magenta, red, blue and grey, at three quarters.
+    constexpr YCbCr bars[7] = {{168, 44, 136}, {145, 147, 44}, {134, 63, 52},  {63, 193, 204},
+                               {51, 109, 212}, {28, 212, 120}, {180, 128, 128}};
     const double scale = clip.width / 1920.0;
     WriteVideo(clip.path, encoding, clip.frames, [&](int x, int y, int frame) {
         const double fx = x / scale, fy = y / scale;
-        const double dx = fx - (200 + 12 * frame) % 1920, dy = fy - 540;
-        const double wave = std::sin((fx + 6.0 * frame) / 23) * std::cos((fy - 4.0 * frame) / 31);
-        YCbCr sample = dx * dx + dy * dy < 200 * 200 ? YCbCr{200, 128, 128}
-                                                     : YCbCr{95 + 45 * wave, 128 + 20 * wave, 128 - 15 * wave};
+        YCbCr sample{};
+        if (fy < 360) {
+            sample = bars[std::min(6, int(fx * 7 / 1920))];
+        } else if (fy >= 720) {
+            sample = {16 + 219 * fx / 1920, 128, 128};
+        } else {
+            const double dx = fx - (200 + 12 * frame) % 1920, dy = fy - 540;
+            const double wave = std::sin((fx + 6.0 * frame) / 23) * std::cos((fy - 4.0 * frame) / 31);
+            sample = dx * dx + dy * dy < 150 * 150 ? YCbCr{200, 128, 128}
+                                                   : YCbCr{95 + 45 * wave, 128 + 20 * wave, 128 - 15 * wave};
+        }
         if (clip.grain) {
             sample.luma += Grain(x, y, frame, 0);
             sample.blueDifference += Grain(x, y, frame, 1);

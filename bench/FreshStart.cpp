@@ -84,9 +84,9 @@ void Memory(const std::string& small, const std::string& large)
 {
     playback_module::PlayVideo(small);
     Print("before_mib", ResidentMiB());
-    ResetPeakMemory();
+    const PeakMemory peak;
     playback_module::PlayVideo(large);
-    Print("peak_mib", PeakResidentMiB());
+    Print("peak_mib", peak.MiB());
     Print("after_mib", ResidentMiB());
 }
 

@@ -1,5 +1,7 @@
 #include "Measures.h"
 
+#include "support/ProcessRecords.h"
+
 #include <QApplication>
 #include <QGraphicsView>
 #include <QWidget>
@@ -9,6 +11,8 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+
+#include <unistd.h>
 
 double MsSince(Clock::time_point start)
 {
@@ -120,9 +124,11 @@ bool InputDelays::event(QEvent* event)
 
 namespace {
 
-double StatusMiB(const char* field)
+// A process's memory of a kind, in MiB: a line of /proc/PID/status (VmHWM), or of smaps_rollup
+// (Pss: its share of the pages it shares, which the starter and its readers do).
+double MemoryMiB(pid_t process, const char* file, const char* field)
 {
-    std::ifstream status("/proc/self/status");
+    std::ifstream status("/proc/" + std::to_string(process) + "/" + file);
     const std::string prefix = std::string(field) + ':';
     std::string line;
     while (std::getline(status, line)) {
@@ -140,15 +146,20 @@ double StatusMiB(const char* field)
 
 double ResidentMiB()
 {
-    return StatusMiB("VmRSS");
+    double resident = 0;
+    for (const pid_t process : processrecords::Tree(getpid()))
+        resident += MemoryMiB(process, "smaps_rollup", "Pss");
+    return resident;
 }
 
-double PeakResidentMiB()
+PeakMemory::PeakMemory()
+    : peak_(ResidentMiB())
 {
-    return StatusMiB("VmHWM");
+    QObject::connect(&sampling_, &QTimer::timeout, [this] { peak_ = std::max(peak_, ResidentMiB()); });
+    sampling_.start(5);
 }
 
-void ResetPeakMemory()
+double PeakMemory::MiB() const
 {
-    std::ofstream("/proc/self/clear_refs") << "5";
+    return std::max(peak_, ResidentMiB());
 }

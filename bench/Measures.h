@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QObject>
+#include <QTimer>
 
 #include <chrono>
 #include <memory>
@@ -49,7 +50,18 @@ private:
     std::unique_ptr<State> state_;  // shared with the posting thread
 };
 
-// The process's resident memory, and its peak since ResetPeakMemory, in MiB.
+// The memory of the process and of the readers it started, each counting its share of what
+// they share (the readers are forked from one starter), in MiB.
 double ResidentMiB();
-double PeakResidentMiB();
-void ResetPeakMemory();
+
+// The peak of the same from now on, sampled every 5 ms while events are serviced (a reader
+// ends with its command).
+class PeakMemory {
+public:
+    PeakMemory();
+    double MiB() const;
+
+private:
+    QTimer sampling_;
+    double peak_;
+};
