@@ -13,6 +13,7 @@
 #include <opencv2/videoio.hpp>
 
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -210,13 +211,18 @@ int main()
 {
     AllowedFormats();  // made once, and not when a reader's command has come
     std::signal(SIGCHLD, SIG_IGN);  // readers reaped as they end
+    const pid_t starter = getpid();
     for (;;) {
         char request;
         std::vector<reader_link::Descriptor> link;
         if (reader_link::Receive(reader_link::readerSocket, &request, sizeof request, &link) <= 0)
             return 0;  // the windows' process has gone
         if (link.size() == 1 && fork() == 0) {
-            // The reader, its link where the starter's was.
+            // The reader, its link where the starter's was. It ends with the starter, which
+            // ends with the windows' process: a reader whose player was killed in a stalled
+            // read does not go on to read the rest of its source for nobody.
+            if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != starter)
+                return 0;
             if (dup2(link.front().Get(), reader_link::readerSocket) != reader_link::readerSocket)
                 return 0;
             link.clear();

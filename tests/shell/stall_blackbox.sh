@@ -5,7 +5,8 @@
 #   menu         檔案 opens within 1 s;
 #   close-video  closing "video" removes it within 1 s, and another video opened then plays
 #                while the stall still lasts;
-#   close-main   closing the main window ends the program within 2 s with exit code 0.
+#   close-main   closing the main window ends the program within 2 s with exit code 0;
+#   killed       the program killed, its readers end within 2 s too, not once the stall is over.
 #   stall_blackbox.sh CASE PROGRAM X11PROBE WRITE_TEST_VIDEO SLOW_FILE_LIBRARY
 set -euo pipefail
 case=$1 program=$2 writer=$4 slow_file=$5
@@ -53,6 +54,21 @@ close-main)
     wait "$pid" || status=$?
     pid=
     [ "$status" -eq 0 ] || fail "the program ended with exit code $status"
+    ;;
+killed)
+    processes=$(processes_in_tree "$pid")
+    kill -KILL "$pid"
+    wait "$pid" 2> /dev/null || true
+    pid=
+    # Ended: gone, or a zombie that whoever adopted it has yet to reap.
+    all_ended() {
+        local process line
+        for process in $processes; do
+            read -r line 2> /dev/null < "/proc/$process/stat" && [[ ${line##*) } != Z* ]] && return 1
+        done
+        return 0
+    }
+    wait_until 2 all_ended || fail "the program's readers went on after it was killed: $(ps -o pid=,args= -p "${processes//$'\n'/,}")"
     ;;
 *) fail "no such case: $case" ;;
 esac

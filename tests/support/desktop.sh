@@ -126,12 +126,9 @@ shows_colour() {
         && [ $((b > $4 ? b - $4 : $4 - b)) -le 60 ]
 }
 
-# Says why a test failed, shows what the program wrote to standard error (the file named by
-# PROGRAM_STDERR, if any), lists the visible windows and keeps a picture of the screen.
-# How many descriptors of the process and those it started (the player's readers) name
-# something matching the pattern (a test fake's memory, in /proc).
-descriptors_in_tree() {
-    local pattern=$2 tree=" $1 " grew=1 stat line process state parent
+# The process $1 and those it started, and they in turn (the player's readers), one a line.
+processes_in_tree() {
+    local tree=" $1 " grew=1 stat line process state parent
     while [ "$grew" -eq 1 ]; do
         grew=0
         for stat in /proc/[0-9]*/stat; do
@@ -145,11 +142,20 @@ descriptors_in_tree() {
             fi
         done
     done
-    for process in $tree; do
-        find "/proc/$process/fd" -mindepth 1 -lname "$pattern" 2> /dev/null
+    printf '%s\n' $tree
+}
+
+# How many descriptors of the process $1 and those in its tree name something matching the
+# pattern $2 (a test fake's memory, in /proc).
+descriptors_in_tree() {
+    local process
+    for process in $(processes_in_tree "$1"); do
+        find "/proc/$process/fd" -mindepth 1 -lname "$2" 2> /dev/null
     done | wc -l
 }
 
+# Says why a test failed, shows what the program wrote to standard error (the file named by
+# PROGRAM_STDERR, if any), lists the visible windows and keeps a picture of the screen.
 fail() {
     echo "FAIL: $*" >&2
     if [ -n "${PROGRAM_STDERR:-}" ] && [ -s "$PROGRAM_STDERR" ]; then
