@@ -227,7 +227,12 @@ int main()
                 return 0;
             link.clear();
             std::signal(SIGCHLD, SIG_DFL);
-            return Read();
+            // Its end, the source's end for the windows' process, said at once: the link
+            // closed first, then no static destructors, which the libraries that reading loads
+            // make last tens of milliseconds.
+            const int status = Read();
+            close(reader_link::readerSocket);
+            _exit(status);
         }
     }
 }
