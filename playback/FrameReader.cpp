@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -44,27 +45,29 @@ Descriptor waiting;
 // Where the camera reader started last says it has let the camera go: the other end of its socket.
 Descriptor cameraReleased;
 
-// The starter's environment: the program's, with malloc told to use transparent huge pages where
-// the system gives them on request. A reader's memory is all new, and made a 4 KiB page at a
-// time as it is first written, the page faults cost a command more than its opening does; in
-// 2 MiB pages they are a few. The readers themselves take the program's environment as it is with
-// their command; a choice of the user's own stands.
+// The starter's environment: the program's, with malloc told how to serve the readers. A
+// reader's memory is all new, and made a 4 KiB page at a time as it is first written, its page
+// faults cost a command more than opening its file does. So malloc takes transparent huge pages
+// where the system gives them on request, serves every block below 32 MiB from them rather than
+// from mappings of its own, and keeps what is freed for the reader's short life. The readers
+// take the program's environment as it is with their command; the user's own choices stand.
 std::vector<std::string> StarterEnvironment()
 {
-    const std::string tunables = "GLIBC_TUNABLES=", hugePages = "glibc.malloc.hugetlb=1";
+    const std::string name = "GLIBC_TUNABLES=";
+    const char* const readerTunables[] = {"glibc.malloc.hugetlb=1", "glibc.malloc.mmap_threshold=33554432",
+                                          "glibc.malloc.trim_threshold=268435456"};
     std::vector<std::string> environment;
-    bool tuned = false;
+    std::string tunables;
     for (char** variable = environ; variable && *variable; ++variable) {
-        environment.emplace_back(*variable);
-        std::string& entry = environment.back();
-        if (entry.compare(0, tunables.size(), tunables) == 0) {
-            if (entry.find("glibc.malloc.hugetlb=") == std::string::npos)
-                entry += (entry.size() > tunables.size() ? ":" : "") + hugePages;
-            tuned = true;
-        }
+        if (std::strncmp(*variable, name.c_str(), name.size()) == 0)
+            tunables = *variable + name.size();
+        else
+            environment.emplace_back(*variable);
     }
-    if (!tuned)
-        environment.push_back(tunables + hugePages);
+    for (const std::string tunable : readerTunables)
+        if (tunables.find(tunable.substr(0, tunable.find('=') + 1)) == std::string::npos)
+            tunables += (tunables.empty() ? "" : ":") + tunable;
+    environment.push_back(name + tunables);
     return environment;
 }
 
