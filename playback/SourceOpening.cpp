@@ -69,9 +69,9 @@ void Configure()
         options += (options.empty() ? "" : "|") + name + ';' + value;
     setenv("OPENCV_FFMPEG_CAPTURE_OPTIONS", options.c_str(), 1);
 
-    // The decoder's threads would each get a malloc arena of their own, and what a large
-    // video leaves free at the top of one stays with the process (tens of MB each) whatever
-    // malloc_trim does. Sharing one arena, it all goes back when a command ends.
+    // The decoder's threads would each get a malloc arena of their own, mapped anew; sharing
+    // the one heap, they take memory already made (the reader's malloc keeps what is freed, see
+    // FrameReader.cpp).
     mallopt(M_ARENA_MAX, 1);
 
     // How long, in whole seconds, a camera's first frame is waited for in one piece. Later
