@@ -46,11 +46,12 @@ Descriptor waiting;
 Descriptor cameraReleased;
 
 // The starter's environment: the program's, with malloc told how to serve the readers. A
-// reader's memory is all new, and made a 4 KiB page at a time as it is first written, its page
+// reader's memory is all new and made a 4 KiB page at a time as it is first written: its page
 // faults cost a command more than opening its file does. So malloc takes transparent huge pages
-// where the system gives them on request, serves every block below 32 MiB from them rather than
-// from mappings of its own, and keeps what is freed for the reader's short life. The readers
-// take the program's environment as it is with their command; the user's own choices stand.
+// where the system gives them on request, serves every block below 32 MiB from its heap rather
+// than from a mapping of its own, and keeps what is freed for the reader's short life. The
+// readers take the program's environment as it is with their command; the user's own choices
+// stand.
 std::vector<std::string> StarterEnvironment()
 {
     const std::string name = "GLIBC_TUNABLES=";
