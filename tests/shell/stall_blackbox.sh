@@ -60,15 +60,9 @@ killed)
     kill -KILL "$pid"
     wait "$pid" 2> /dev/null || true
     pid=
-    # Ended: gone, or a zombie that whoever adopted it has yet to reap.
-    all_ended() {
-        local process line
-        for process in $processes; do
-            read -r line 2> /dev/null < "/proc/$process/stat" && [[ ${line##*) } != Z* ]] && return 1
-        done
-        return 0
-    }
-    wait_until 2 all_ended || fail "the program's readers went on after it was killed: $(ps -o pid=,args= -p "${processes//$'\n'/,}")"
+    # Still running: there and not a zombie that whoever adopted it has yet to reap.
+    running() { { ps -o stat=,pid=,args= -p "$(echo $processes | tr ' ' ,)" || true; } | grep -v '^Z'; }
+    wait_until 2 eval '[ -z "$(running)" ]' || fail "the program's readers went on after it was killed: $(running)"
     ;;
 *) fail "no such case: $case" ;;
 esac
